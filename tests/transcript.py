@@ -2,7 +2,7 @@
 """Feeds a transcript's input to the program through a pipe and compares what
 it writes, byte for byte, with the expected output.
 
-usage: transcript.py [--crlf] CASE.in CASE.out COMMAND...
+usage: transcript.py [--crlf] COMMAND... CASE.in CASE.out
 --crlf folds CR LF to LF first, for a Windows build."""
 import os
 import subprocess
@@ -13,7 +13,7 @@ def main(argv):
     crlf = argv[:1] == ["--crlf"]
     if crlf:
         argv = argv[1:]
-    case_in, case_out, command = argv[0], argv[1], argv[2:]
+    command, case_in, case_out = argv[:-2], argv[-2], argv[-1]
     with open(case_in, "rb") as f:
         given = f.read()
     with open(case_out, "rb") as f:
