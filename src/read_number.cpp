@@ -1,7 +1,6 @@
 #include "read_number.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace pathloss {
@@ -36,11 +35,12 @@ void give_back(char_source &source, int c)
         source.held[source.held_count++] = c;
 }
 
-// The number read so far: digits * 10^exponent, where digits holds at most
-// kept_digits significant digits and sticky tells whether any dropped one
-// was non-zero.
+// The number read so far: digits * 10^exponent. The digits are kept in the
+// text that strtod will read, with room for a sticky digit and the exponent:
+// at most kept_digits significant ones, and sticky tells whether any dropped
+// one was non-zero.
 struct decimal {
-    char digits[kept_digits];
+    char digits[kept_digits + 32];
     int count;
     bool sticky;
     long long exponent;
@@ -63,24 +63,42 @@ void add_digit(decimal &number, int c, bool after_point)
 }
 
 // strtod rounds correctly; it is handed only digits and an exponent, with no
-// decimal point, so the locale has nothing to say about the result.
-double to_double(const decimal &number, bool negative)
+// decimal point, so the locale has nothing to say about the result. The
+// exponent is written out by hand: snprintf would cost more than the rest of
+// the read.
+double to_double(decimal &number, bool negative)
 {
     if (number.count == 0)
         return negative ? -0.0 : 0.0;
-    char text[kept_digits + 32];
-    int length = 0;
-    for (int i = 0; i < number.count; ++i)
-        text[length++] = number.digits[i];
+    char *end = number.digits + number.count;
     long long exponent = number.exponent;
     if (number.sticky) {
-        text[length++] = '1';
+        *end++ = '1';
         --exponent;
     }
-    std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length), "e%lld",
-                  clamp(exponent, printed_exponent_limit));
-    const double magnitude = std::strtod(text, nullptr);
+    exponent = clamp(exponent, printed_exponent_limit);
+    *end++ = 'e';
+    if (exponent < 0)
+        *end++ = '-';
+    char reversed[8];
+    int count = 0;
+    for (long long rest = exponent < 0 ? -exponent : exponent; count == 0 || rest > 0; rest /= 10)
+        reversed[count++] = static_cast<char>('0' + rest % 10);
+    while (count > 0)
+        *end++ = reversed[--count];
+    *end = '\0';
+    const double magnitude = std::strtod(number.digits, nullptr);
     return negative ? -magnitude : magnitude;
+}
+
+// Takes a run of digits into `number`; c is the character at hand before and
+// after. Returns whether there was any.
+bool read_digits(char_source &source, int &c, decimal &number, bool after_point)
+{
+    const bool any = is_digit(c);
+    for (; is_digit(c); c = next_char(source))
+        add_digit(number, c, after_point);
+    return any;
 }
 
 } // namespace
@@ -92,6 +110,31 @@ int next_char(char_source &source)
     if (source.held_count > 0)
         return source.held[--source.held_count];
     return std::getc(source.file);
+}
+
+// An exponent counts only with digits after its marker and sign; without
+// them, marker and sign are given back for the next read. Returns the
+// character that ends the number.
+int read_exponent(char_source &source, int c, decimal &number)
+{
+    if (c != 'e' && c != 'E')
+        return c;
+    const int marker = c;
+    c = next_char(source);
+    const int sign = c == '+' || c == '-' ? c : 0;
+    if (sign != 0)
+        c = next_char(source);
+    if (!is_digit(c)) {
+        give_back(source, c);
+        if (sign != 0)
+            give_back(source, sign);
+        return marker;
+    }
+    long long exponent = 0;
+    for (; is_digit(c); c = next_char(source))
+        exponent = clamp(exponent * 10 + (c - '0'), exponent_limit);
+    number.exponent += sign == '-' ? -exponent : exponent;
+    return c;
 }
 
 // Characters are given back last read first, so that the next read sees them
@@ -107,19 +150,15 @@ double read_number(char_source &source)
     if (sign != 0)
         c = next_char(source);
 
-    decimal number{};
-    bool any_digit = false;
-    for (; is_digit(c); c = next_char(source)) {
-        any_digit = true;
-        add_digit(number, c, false);
-    }
+    decimal number;
+    number.count = 0;
+    number.sticky = false;
+    number.exponent = 0;
+    bool any_digit = read_digits(source, c, number, false);
     const bool point = c == '.';
     if (point) {
         c = next_char(source);
-        for (; is_digit(c); c = next_char(source)) {
-            any_digit = true;
-            add_digit(number, c, true);
-        }
+        any_digit = read_digits(source, c, number, true) || any_digit;
     }
     if (!any_digit) {
         give_back(source, c);
@@ -129,26 +168,7 @@ double read_number(char_source &source)
             give_back(source, sign);
         return NAN;
     }
-
-    if (c == 'e' || c == 'E') {
-        const int marker = c;
-        c = next_char(source);
-        const int exponent_sign = c == '+' || c == '-' ? c : 0;
-        if (exponent_sign != 0)
-            c = next_char(source);
-        if (is_digit(c)) {
-            long long exponent = 0;
-            for (; is_digit(c); c = next_char(source))
-                exponent = clamp(exponent * 10 + (c - '0'), exponent_limit);
-            number.exponent += exponent_sign == '-' ? -exponent : exponent;
-        } else {
-            give_back(source, c);
-            if (exponent_sign != 0)
-                give_back(source, exponent_sign);
-            c = marker;
-        }
-    }
-    give_back(source, c);
+    give_back(source, read_exponent(source, c, number));
     return to_double(number, sign == '-');
 }
 
