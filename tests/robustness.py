@@ -48,7 +48,9 @@ class AnyInput(unittest.TestCase):
                                   (hundred + b"\n1" + zeros + b"\n", b"inf")):
             out, peak_kib = run_to_pause(given)
             self.assertIn(b"espacio libre en dB es: " + free_space + b"\n", out)
-            self.assertLess(peak_kib, 8 * 1024)
+            # A sanitizer's shadow memory says nothing of the program's own.
+            if not os.environ.get("PATHLOSS_SANITIZED"):
+                self.assertLess(peak_kib, 8 * 1024)
 
 
 def run_to_pause(given):

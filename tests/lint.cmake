@@ -1,0 +1,29 @@
+# Format, clang-tidy and cppcheck over the program's own code, as tests so
+# that a lapse fails the build's checks like any other fault.
+file(GLOB program_sources ${PROJECT_SOURCE_DIR}/src/*.cpp)
+file(GLOB formatted_sources ${PROJECT_SOURCE_DIR}/src/*.cpp ${PROJECT_SOURCE_DIR}/src/*.h
+     ${PROJECT_SOURCE_DIR}/tests/*.cpp ${PROJECT_SOURCE_DIR}/tests/fuzz/*.cpp
+     ${PROJECT_SOURCE_DIR}/bench/*.c)
+
+find_program(CLANG_FORMAT clang-format)
+find_program(CLANG_TIDY clang-tidy)
+find_program(CPPCHECK cppcheck)
+set(lint_tests)
+if(CLANG_FORMAT)
+  add_test(NAME lint.format COMMAND ${CLANG_FORMAT} --dry-run --Werror ${formatted_sources})
+  list(APPEND lint_tests lint.format)
+endif()
+if(CLANG_TIDY)
+  add_test(NAME lint.tidy COMMAND ${CLANG_TIDY} -p ${PROJECT_BINARY_DIR} --quiet ${program_sources})
+  list(APPEND lint_tests lint.tidy)
+endif()
+if(CPPCHECK)
+  add_test(NAME lint.cppcheck
+           COMMAND ${CPPCHECK} --std=c++20 --language=c++ --error-exitcode=1 --quiet
+                   --enable=warning,style,performance,portability --inline-suppr
+                   --suppress=missingIncludeSystem -I ${PROJECT_SOURCE_DIR}/src ${program_sources})
+  list(APPEND lint_tests lint.cppcheck)
+endif()
+if(lint_tests)
+  set_tests_properties(${lint_tests} PROPERTIES LABELS lint)
+endif()
