@@ -101,17 +101,6 @@ bool read_digits(char_source &source, int &c, decimal &number, bool after_point)
     return any;
 }
 
-} // namespace
-
-char_source make_char_source(std::FILE *file) { return char_source{file, {}, 0}; }
-
-int next_char(char_source &source)
-{
-    if (source.held_count > 0)
-        return source.held[--source.held_count];
-    return std::getc(source.file);
-}
-
 // An exponent counts only with digits after its marker and sign; without
 // them, marker and sign are given back for the next read. Returns the
 // character that ends the number.
@@ -135,6 +124,17 @@ int read_exponent(char_source &source, int c, decimal &number)
         exponent = clamp(exponent * 10 + (c - '0'), exponent_limit);
     number.exponent += sign == '-' ? -exponent : exponent;
     return c;
+}
+
+} // namespace
+
+char_source make_char_source(std::FILE *file) { return char_source{file, {}, 0}; }
+
+int next_char(char_source &source)
+{
+    if (source.held_count > 0)
+        return source.held[--source.held_count];
+    return std::getc(source.file);
 }
 
 // Characters are given back last read first, so that the next read sees them
