@@ -5,6 +5,7 @@ program found there on a transcript, as a user who installed it would.
 usage: package.py deb BUILD_DIR CASE.in CASE.out
        package.py zip BUILD_DIR CASE.in CASE.out WINE OBJDUMP"""
 import glob
+import gzip
 import os
 import subprocess
 import sys
@@ -30,10 +31,10 @@ def check_deb(build, case_in, case_out, root):
     installed = os.path.join(root, "installed")
     run("dpkg-deb", "-x", deb, installed)
     for page in ("usr/share/man/man1/pathloss.1.gz", "usr/share/man/es/man1/pathloss.1.gz"):
-        source = run("zcat", os.path.join(installed, page))
-        rendered = subprocess.run(["groff", "-k", "-man", "-ww", "-z"], input=source,
-                                  capture_output=True, text=True)
-        assert (rendered.returncode, rendered.stderr) == (0, ""), page + ": " + rendered.stderr
+        with gzip.open(os.path.join(installed, page)) as compressed:
+            source = compressed.read()
+        rendered = subprocess.run(["groff", "-k", "-man", "-ww", "-z"], input=source, capture_output=True)
+        assert (rendered.returncode, rendered.stderr) == (0, b""), page + ": " + rendered.stderr.decode()
     for doc in ("README.md", "NEWS", "copyright", "changelog.gz"):
         assert os.path.isfile(os.path.join(installed, "usr/share/doc/pathloss", doc)), doc
     transcript(os.path.join(installed, "usr/bin/pathloss"), case_in, case_out)
