@@ -11,6 +11,11 @@ constexpr double db_per_decade = 20.0;
 // against have always carried 32.5, so it stays.
 constexpr double loss_constant_db = 32.5;
 
+// A NaN's sign is the CPU's and libm's choice (log10 of a negative number is
+// -nan from a static glibc on x86-64, nan elsewhere), and printf shows it, so
+// every NaN leaves here as the same quiet NaN.
+double same_on_every_machine(double loss_db) { return std::isnan(loss_db) ? NAN : loss_db; }
+
 double distance_term_db(double distance_km) { return db_per_decade * std::log10(distance_km); }
 
 } // namespace
@@ -21,12 +26,13 @@ double free_space_loss_db(double frequency_mhz, double distance_km)
 {
     const double distance_db = distance_term_db(distance_km);
     const double frequency_db = db_per_decade * std::log10(frequency_mhz);
-    return (frequency_db + distance_db) + loss_constant_db;
+    return same_on_every_machine((frequency_db + distance_db) + loss_constant_db);
 }
 
 double band_loss_db(const band_entry &band, double distance_km)
 {
-    return (distance_term_db(distance_km) + band.frequency_term_db) + loss_constant_db;
+    return same_on_every_machine((distance_term_db(distance_km) + band.frequency_term_db) +
+                                 loss_constant_db);
 }
 
 } // namespace pathloss

@@ -61,23 +61,28 @@ TEST(Model, DoublingTheDistanceAddsSixDecibelsEverywhere)
     }
 }
 
+// printf shows a NaN's sign, so every NaN must come out the same: which sign
+// the CPU or libm gives it differs between static and dynamic builds.
+bool plain_nan(double loss) { return std::isnan(loss) && !std::signbit(loss); }
+
 TEST(Model, SpecialValuesPassThrough)
 {
     const double inf = INFINITY;
     for (const band_entry &band : amateur_bands) {
         EXPECT_EQ(band_loss_db(band, 0.0), -inf);
         EXPECT_EQ(band_loss_db(band, -0.0), -inf);
-        EXPECT_TRUE(std::isnan(band_loss_db(band, -1.0)));
+        EXPECT_TRUE(plain_nan(band_loss_db(band, -1.0)));
         EXPECT_EQ(band_loss_db(band, inf), inf);
-        EXPECT_TRUE(std::isnan(band_loss_db(band, NAN)));
+        EXPECT_TRUE(plain_nan(band_loss_db(band, NAN)));
     }
     EXPECT_EQ(free_space_loss_db(0.0, 0.0), -inf);
     EXPECT_EQ(free_space_loss_db(144.0, 0.0), -inf);
     EXPECT_EQ(free_space_loss_db(0.0, 10.0), -inf);
-    EXPECT_TRUE(std::isnan(free_space_loss_db(-144.0, 0.0)));
-    EXPECT_TRUE(std::isnan(free_space_loss_db(144.0, -1.0)));
+    EXPECT_TRUE(plain_nan(free_space_loss_db(-144.0, 0.0)));
+    EXPECT_TRUE(plain_nan(free_space_loss_db(144.0, -1.0)));
     // Infinitely far at zero frequency is no number at all.
-    EXPECT_TRUE(std::isnan(free_space_loss_db(0.0, inf)));
+    EXPECT_TRUE(plain_nan(free_space_loss_db(0.0, inf)));
+    EXPECT_TRUE(plain_nan(free_space_loss_db(inf, 0.0)));
     // No clamp at either end.
     EXPECT_DOUBLE_EQ(free_space_loss_db(1.0, 0.001), -27.5);
     EXPECT_DOUBLE_EQ(band_loss_db(amateur_bands[0], 1e300), 6032.5 + 43.167249841905);
