@@ -1,9 +1,6 @@
-# Cross-build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(triplet x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${triplet}-gcc)
+# What every cross toolchain here shares: Debian's TRIPLET-g++ and the
+# target's own headers and libraries under /usr/TRIPLET. Each file beside
+# this one names its system, its processor and its triplet, then includes it.
 set(CMAKE_CXX_COMPILER ${triplet}-g++)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
