@@ -2,11 +2,27 @@
 # Builds every release artifact into dist/ from a clean slate, then proves
 # each one: the program unpacked from it runs every transcript on its own
 # platform (qemu-user for ARM, wine for Windows) and must print what the
-# transcripts say, byte for byte.
+# transcripts say, byte for byte. Lists them all in dist/SHA256SUMS beside
+# the source tarball, which must build and pass every test by itself.
+#
+# The same commit gives the same bytes wherever, whenever and by whomever it
+# is built: every time stamped into an artifact is the last commit's.
 #
 # usage: packaging/release.sh   (from the project root, no arguments)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# A source tarball has no history; it carries the commit's time instead.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    if [ -e .git ]; then
+        SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+    else
+        SOURCE_DATE_EPOCH=$(cat packaging/source-date-epoch)
+    fi
+fi
+# Zip members hold local time, and file modes follow the umask.
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
+umask 022
 
 # One line a target: its compiler triplet (cmake/toolchain/TRIPLET.cmake; -
 # for this machine's own compiler), the architecture of its .deb (- for
@@ -41,6 +57,13 @@ prove() {
     done
 }
 
+# Packs folder DIR/NAME into OUT.tar.gz: sorted, owned by root, dated by the
+# commit, modes made plain whatever the checkout's umask was.
+tarball() {
+    tar -C "$1" --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
+        --mode=u=rwX,go=rX --format=gnu -c "$2" | gzip -9n >"$3"
+}
+
 # Configures and builds one target into DIR: build TRIPLET DIR CMAKE_ARGS...
 build() {
     local triplet=$1 dir=$2
@@ -71,8 +94,13 @@ for target in "${targets[@]}"; do
         DEB_HOST_ARCH=$deb_arch cpack -G DEB --config "$work/$deb_arch/CPackConfig.cmake" \
             -B "$work/$deb_arch/package" >>"$work/$deb_arch.log"
         mv "$work/$deb_arch/package/$deb" dist/
-        lintian --fail-on error,warning "dist/$deb" || fail "$deb: lintian"
+        tags=$(lintian --pedantic -I "dist/$deb" 2>/dev/null) || true
+        [ -z "$tags" ] || fail "$deb: lintian: $tags"
         dpkg-deb -x "dist/$deb" "$work/$deb_arch/unpacked"
+        if [ "$deb_arch" = amd64 ]; then
+            hardening=$(hardening-check "$work/$deb_arch/unpacked/usr/bin/pathloss")
+            ! grep ': no' <<<"$hardening" || fail "$deb: hardening-check: $hardening"
+        fi
         qemu_root=()
         [ "${#run[@]}" -eq 0 ] || qemu_root=(-L "/usr/$triplet")
         prove "$deb" "${run[@]}" "${qemu_root[@]}" "$work/$deb_arch/unpacked/usr/bin/pathloss"
@@ -83,17 +111,29 @@ for target in "${targets[@]}"; do
     cmake --install "$work/$platform" --strip --prefix "$work/$platform/stage/$name" >>"$work/$platform.log"
     case $platform in
     windows-*)
+        # zip has no option for the time it records, so the files take it.
         archive=$name.zip
-        (cd "$work/$platform/stage" && find "$name" | LC_ALL=C sort | zip -X -9 -q -@ "$OLDPWD/dist/$archive")
+        find "$work/$platform/stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+        (cd "$work/$platform/stage" && find "$name" | sort | zip -X -9 -q -@ "$OLDPWD/dist/$archive")
         unzip -q "dist/$archive" -d "$work/$platform/unpacked"
         exe=$work/$platform/unpacked/$name/pathloss.exe
-        imports=$("$triplet-objdump" -p "$exe" | sed -n 's/^\tDLL Name: //p' | sort -u | tr '\n' ' ')
+        header=$("$triplet-objdump" -p "$exe")
+        imports=$(sed -n 's/^\tDLL Name: //p' <<<"$header" | sort -u | tr '\n' ' ')
         [ "$imports" = "KERNEL32.dll msvcrt.dll " ] || fail "$archive: imports $imports"
+        # The version resource (type 16) and the manifest (type 24), and
+        # what Windows shows of them.
+        grep -q 'Entry: ID: 0x000010,' <<<"$header" || fail "$archive: no version resource"
+        grep -q 'Entry: ID: 0x000018,' <<<"$header" || fail "$archive: no manifest"
+        strings -el "$exe" | grep -qx "$version" || fail "$archive: version $version not in the resource"
+        strings -el "$exe" | grep -qx "pathloss" || fail "$archive: no product name"
+        strings "$exe" | grep -q 'level="asInvoker"' || fail "$archive: manifest asks for more than asInvoker"
+        grep -q "Time/Date.*$(date -d "@$SOURCE_DATE_EPOCH" '+%a %b %e %T %Y')" <<<"$header" ||
+            fail "$archive: PE time stamp is not the commit's"
         prove "$archive" --crlf "${run[@]}" "$exe"
         ;;
     *)
         archive=$name.tar.gz
-        tar -C "$work/$platform/stage" -c "$name" | gzip -9n >"dist/$archive"
+        tarball "$work/$platform/stage" "$name" "dist/$archive"
         mkdir "$work/$platform/unpacked"
         tar -C "$work/$platform/unpacked" -xzf "dist/$archive"
         prove "$archive" "${run[@]}" "$work/$platform/unpacked/$name/pathloss"
@@ -101,10 +141,30 @@ for target in "${targets[@]}"; do
     esac
 done
 
+# The source, as a tarball that builds and tests with nothing else: the
+# tracked files (or, built from such a tarball, all of it again) and the
+# commit's time.
+source=pathloss-$version
+mkdir -p "$work/source/$source"
+if [ -e .git ]; then
+    git ls-files -z
+else
+    find . \( -path ./build -o -path ./dist -o -name __pycache__ \) -prune -o -type f -print0
+fi | tar --null -T - -cf - | tar -C "$work/source/$source" -xf -
+echo "$SOURCE_DATE_EPOCH" >"$work/source/$source/packaging/source-date-epoch"
+tarball "$work/source" "$source" "dist/$source.tar.gz"
+echo "release: $source.tar.gz, built and tested by itself"
+mkdir "$work/distcheck"
+tar -C "$work/distcheck" -xzf "dist/$source.tar.gz"
+(cd "$work/distcheck/$source" && env -u WINEPREFIX cmake --workflow --preset default) \
+    >"$work/distcheck.log" 2>&1 || fail "$source.tar.gz: its own tests, see $work/distcheck.log"
+
+(cd dist && sha256sum -- * >"$work/SHA256SUMS" && mv "$work/SHA256SUMS" .)
+
 if [ "${#failures[@]}" -gt 0 ]; then
     printf 'release: %d check(s) failed:\n' "${#failures[@]}" >&2
     printf '  %s\n' "${failures[@]}" >&2
     exit 1
 fi
 echo "release: every artifact in dist/ passed its checks"
-ls -l dist
+cat dist/SHA256SUMS

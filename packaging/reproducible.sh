@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Makes the release twice, from two fresh clones of this commit in two
+# different folders, one after the other, under another umask, time zone and
+# locale, and fails on any difference in dist/, showing diffoscope's report
+# of it.
+#
+# usage: packaging/reproducible.sh   (from the project root; needs diffoscope)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+commit=$(git rev-parse HEAD)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+release() { # FOLDER UMASK TZ LANG
+    (
+        umask "$2"
+        git clone -q --no-local "$PWD" "$1"
+        git -C "$1" checkout -q "$commit"
+        cd "$1"
+        TZ=$3 LANG=$4 LC_ALL=$4 packaging/release.sh
+    )
+}
+
+start=$(date +%s)
+release "$work/first" 022 UTC C.UTF-8
+release "$work/second/elsewhere" 077 Pacific/Kiritimati es_ES.UTF-8
+echo "reproducible: two releases took $(($(date +%s) - start)) s"
+
+if ! diff -r "$work/first/dist" "$work/second/elsewhere/dist"; then
+    diffoscope "$work/first/dist" "$work/second/elsewhere/dist" || true
+    echo "reproducible: FAILED: the two releases differ" >&2
+    exit 1
+fi
+echo "reproducible: both releases of $commit are byte for byte the same:"
+cat "$work/first/dist/SHA256SUMS"
