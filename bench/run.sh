@@ -1,7 +1,7 @@
 #!/bin/sh
 # The cost of one whole run of the calculator (process start to exit, typing
 # 144 and 100), against a plain C stdio rendering of the same dialogue built
-# here with -O2: instructions under callgrind (the same count every time)
+# here with -O2 and the same hardening flags as the program: instructions under callgrind (the same count every time)
 # and wall time under hyperfine. Prints both and their ratios; it measures
 # and judges nothing.
 #
@@ -18,7 +18,10 @@ else
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cc -O2 -o "$work/floor" bench/floor.c -lm
+# The build writes its hardening flags beside the program.
+hardening=$(cat "$(dirname "$program")/hardening-flags" 2>/dev/null || true)
+# shellcheck disable=SC2086 # one word a flag
+cc -O2 $hardening -o "$work/floor" bench/floor.c -lm
 printf '144\n100\n\n' >"$work/input"
 
 # The floor must print what the program prints, or the comparison is void.
