@@ -136,7 +136,10 @@ for target in "${targets[@]}"; do
         tarball "$work/$platform/stage" "$name" "dist/$archive"
         mkdir "$work/$platform/unpacked"
         tar -C "$work/$platform/unpacked" -xzf "dist/$archive"
-        prove "$archive" "${run[@]}" "$work/$platform/unpacked/$name/pathloss"
+        program=$work/$platform/unpacked/$name/pathloss
+        # Any Linux means no dynamic loader and no library to find.
+        ! readelf -lW "$program" | grep -q 'program interpreter' || fail "$archive: not statically linked"
+        prove "$archive" "${run[@]}" "$program"
         ;;
     esac
 done
