@@ -1,9 +1,9 @@
 #!/bin/sh
 # The cost of one whole run of the calculator (process start to exit, typing
 # 144 and 100), against a plain C stdio rendering of the same dialogue built
-# here with -O2 and the same hardening flags as the program: instructions under callgrind (the same count every time)
-# and wall time under hyperfine. Prints both and their ratios; it measures
-# and judges nothing.
+# here with -O2 and the same hardening flags as the program: instructions
+# under callgrind (the same count every time) and wall time under hyperfine.
+# Prints both and their ratios; it measures and judges nothing.
 #
 # usage: bench/run.sh [PROGRAM]   (default: build/default/pathloss, built first)
 # needs: valgrind, hyperfine, a C compiler, python3
