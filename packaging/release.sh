@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Builds every release artifact into dist/ from a clean slate, then proves
-# each one: the program unpacked from it runs every transcript on its own
+# Builds release artifacts into dist/ from a clean slate, then proves each
+# one: the program unpacked from it runs every transcript on its own
 # platform (qemu-user for ARM, wine for Windows) and must print what the
-# transcripts say, byte for byte. Lists them all in dist/SHA256SUMS beside
-# the source tarball, which must build and pass every test by itself.
+# transcripts say, byte for byte; the package holds exactly its files, its
+# man pages render without a warning, lintian finds nothing. Lists them all
+# in dist/SHA256SUMS; the source tarball must build and pass every test by
+# itself. This is the only place that makes and checks packages.
 #
 # The same commit gives the same bytes wherever, whenever and by whomever it
 # is built: every time stamped into an artifact is the last commit's.
 #
-# usage: packaging/release.sh   (from the project root, no arguments)
+# usage: packaging/release.sh [TARGET...]   (from the project root)
+# TARGET is a name from the list below, or source; none means all of them.
+# ./install-deps.sh release installs what it needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,11 +39,42 @@ targets=(
     "i686-w64-mingw32    -     windows-x86   /usr/lib/wine/wine"
 )
 
+all=(source)
+for target in "${targets[@]}"; do
+    read -r _ _ platform _ <<<"$target"
+    all+=("$platform")
+done
+[ $# -gt 0 ] || set -- "${all[@]}"
+for name in "$@"; do
+    [[ " ${all[*]} " == *" $name "* ]] || {
+        echo "release: no target '$name'; the targets are: ${all[*]}" >&2
+        exit 2
+    }
+done
+chosen=" $* "
+selected=()
+for target in "${targets[@]}"; do
+    read -r _ _ platform _ <<<"$target"
+    [[ $chosen != *" $platform "* ]] || selected+=("$target")
+done
+
 # A check whose tool is missing must not pass unnoticed.
-for tool in cpack dpkg-deb lintian hardening-check readelf strings zip unzip python3 qemu-aarch64 \
-    qemu-arm /usr/lib/wine/wine64 /usr/lib/wine/wine; do
+tools=(cmake python3 gzip tar)
+for target in "${selected[@]}"; do
+    read -r triplet deb_arch platform runner <<<"$target"
+    [ "$triplet" = - ] && tools+=(g++) || tools+=("$triplet-g++")
+    [ "$runner" = - ] || tools+=("$runner")
+    [ "$deb_arch" = - ] || tools+=(cpack dpkg-deb lintian groff readelf)
+    case $platform in
+    windows-*) tools+=(zip unzip strings "$triplet-objdump") ;;
+    linux-*) tools+=(groff readelf) ;;
+    esac
+    [ "$deb_arch" != amd64 ] || tools+=(hardening-check)
+done
+[[ $chosen != *" source "* ]] || tools+=(g++)
+for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || {
-        echo "release: $tool is missing (.ci/run installs what the release needs)" >&2
+        echo "release: $tool is missing (./install-deps.sh release installs it)" >&2
         exit 1
     }
 done
@@ -66,6 +101,26 @@ prove() {
     done
 }
 
+# The files under DIR, one a line, as a user finds them after unpacking.
+files_in() { (cd "$1" && find . -type f | sed 's|^\./||' | sort); }
+
+# ARTIFACT holds, unpacked in DIR, exactly the files EXPECTED...
+holds() {
+    local artifact=$1 dir=$2 got
+    shift 2
+    got=$(files_in "$dir")
+    [ "$got" = "$(printf '%s\n' "$@" | sort)" ] || fail "$artifact holds:" $got
+}
+
+# Every man page under DIR, compressed or not, renders without a warning.
+man_pages_render() {
+    local artifact=$1 page warnings
+    for page in $(find "$2" -name 'pathloss.1*' | sort); do
+        warnings=$(zcat -f "$page" | groff -k -man -ww -z 2>&1) || true
+        [ -z "$warnings" ] || fail "$artifact: ${page#"$2"/}: $warnings"
+    done
+}
+
 # Packs folder DIR/NAME into OUT.tar.gz: sorted, owned by root, dated by the
 # commit, modes made plain whatever the checkout's umask was.
 tarball() {
@@ -83,13 +138,18 @@ build() {
     cmake --build "$dir" >>"$dir.log"
 }
 
-# A wine prefix of its own for the Windows programs, with a persistent server
-# whose output goes nowhere.
-export WINEPREFIX=$work/wine WINEDEBUG=-all WINE64=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver
-sh tests/wine_prefix.sh boot
-trap 'sh tests/wine_prefix.sh stop' EXIT
+# The Windows programs run in a wine prefix of their own, with a persistent
+# server whose output goes nowhere: one started by a run would hold that
+# run's pipes open after the program ends.
+if [[ $chosen == *" windows-"* ]]; then
+    export WINEPREFIX=$work/wine WINEDEBUG=-all
+    mkdir "$WINEPREFIX"
+    /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+    trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+fi
 
-for target in "${targets[@]}"; do
+for target in "${selected[@]}"; do
     read -r triplet deb_arch platform runner <<<"$target"
     run=()
     [ "$runner" = - ] || run=("$runner")
@@ -105,30 +165,44 @@ for target in "${targets[@]}"; do
         mv "$work/$deb_arch/package/$deb" dist/
         tags=$(lintian --pedantic -I "dist/$deb" 2>/dev/null) || true
         [ -z "$tags" ] || fail "$deb: lintian: $tags"
-        dpkg-deb -x "dist/$deb" "$work/$deb_arch/unpacked"
+        unpacked=$work/$deb_arch/unpacked
+        dpkg-deb -x "dist/$deb" "$unpacked"
+        doc=usr/share/doc/pathloss man=usr/share/man
+        holds "$deb" "$unpacked" usr/bin/pathloss $doc/README.md $doc/NEWS $doc/copyright \
+            $doc/changelog.gz $man/man1/pathloss.1.gz $man/es/man1/pathloss.1.gz
+        man_pages_render "$deb" "$unpacked"
         if [ "$deb_arch" = amd64 ]; then
-            hardening=$(hardening-check "$work/$deb_arch/unpacked/usr/bin/pathloss") || true
+            hardening=$(hardening-check "$unpacked/usr/bin/pathloss") || true
             ! grep ': no' <<<"$hardening" || fail "$deb: hardening-check: $hardening"
         fi
         qemu_root=()
         [ "${#run[@]}" -eq 0 ] || qemu_root=(-L "/usr/$triplet")
-        prove "$deb" "${run[@]}" "${qemu_root[@]}" "$work/$deb_arch/unpacked/usr/bin/pathloss"
+        prove "$deb" "${run[@]}" "${qemu_root[@]}" "$unpacked/usr/bin/pathloss"
     fi
 
     name=pathloss-$version-$platform
     build "$triplet" "$work/$platform" -DPATHLOSS_PORTABLE=ON
     cmake --install "$work/$platform" --strip --prefix "$work/$platform/stage/$name" >>"$work/$platform.log"
+    unpacked=$work/$platform/unpacked
     case $platform in
     windows-*)
         # zip has no option for the time it records, so the files take it.
         archive=$name.zip
         find "$work/$platform/stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
         (cd "$work/$platform/stage" && find "$name" | sort | zip -X -9 -q -@ "$OLDPWD/dist/$archive")
-        unzip -q "dist/$archive" -d "$work/$platform/unpacked"
-        exe=$work/$platform/unpacked/$name/pathloss.exe
+        unzip -q "dist/$archive" -d "$unpacked"
+        holds "$archive" "$unpacked" "$name/pathloss.exe" "$name/README.md" "$name/LICENSE"
+        exe=$unpacked/$name/pathloss.exe
         header=$("$triplet-objdump" -p "$exe")
         imports=$(sed -n 's/^\tDLL Name: //p' <<<"$header" | sort -u | tr '\n' ' ')
         [ "$imports" = "KERNEL32.dll msvcrt.dll " ] || fail "$archive: imports $imports"
+        # Every figure is the program's own arithmetic: a logarithm or any
+        # other math function from the system's runtime would make it
+        # Microsoft's on real Windows, where no test here runs.
+        math=$(sed -n 's/^\t[0-9a-f]\+[[:space:]]\+[0-9]\+[[:space:]]\+//p' <<<"$header" |
+            grep -xE '_?(a?(sin|cos|tan)h?|atan2|exp(2|m1)?|log(10|1p|2|b)?|pow|sqrt|cbrt|hypot|fmod|frexp|ldexp|modf|floor|ceil|round|trunc)[fl]?' |
+            tr '\n' ' ') || true
+        [ -z "$math" ] || fail "$archive: imports math from the system: $math"
         # The version resource (type 16) and the manifest (type 24), and
         # what Windows shows of them.
         grep -q 'Entry: ID: 0x000010,' <<<"$header" || fail "$archive: no version resource"
@@ -140,12 +214,15 @@ for target in "${targets[@]}"; do
             fail "$archive: PE time stamp is not the commit's"
         prove "$archive" --crlf "${run[@]}" "$exe"
         ;;
-    *)
+    linux-*)
         archive=$name.tar.gz
         tarball "$work/$platform/stage" "$name" "dist/$archive"
-        mkdir "$work/$platform/unpacked"
-        tar -C "$work/$platform/unpacked" -xzf "dist/$archive"
-        program=$work/$platform/unpacked/$name/pathloss
+        mkdir "$unpacked"
+        tar -C "$unpacked" -xzf "dist/$archive"
+        holds "$archive" "$unpacked" "$name/pathloss" "$name/README.md" "$name/LICENSE" \
+            "$name/man/man1/pathloss.1" "$name/man/es/man1/pathloss.1"
+        man_pages_render "$archive" "$unpacked"
+        program=$unpacked/$name/pathloss
         # Any Linux means no dynamic loader and no library to find.
         ! readelf -lW "$program" | grep -q 'program interpreter' || fail "$archive: not statically linked"
         prove "$archive" "${run[@]}" "$program"
@@ -156,20 +233,23 @@ done
 # The source, as a tarball that builds and tests with nothing else: the
 # tracked files (or, built from such a tarball, all of it again) and the
 # commit's time.
-source=pathloss-$version
-mkdir -p "$work/source/$source"
-if [ -e .git ]; then
-    git ls-files -z
-else
-    find . \( -path ./build -o -path ./dist -o -name __pycache__ \) -prune -o -type f -print0
-fi | tar --null -T - -cf - | tar -C "$work/source/$source" -xf -
-echo "$SOURCE_DATE_EPOCH" >"$work/source/$source/packaging/source-date-epoch"
-tarball "$work/source" "$source" "dist/$source.tar.gz"
-echo "release: $source.tar.gz, built and tested by itself"
-mkdir "$work/distcheck"
-tar -C "$work/distcheck" -xzf "dist/$source.tar.gz"
-(cd "$work/distcheck/$source" && env -u WINEPREFIX cmake --workflow --preset default) \
-    >"$work/distcheck.log" 2>&1 || fail "$source.tar.gz: its own tests, see $work/distcheck.log"
+if [[ $chosen == *" source "* ]]; then
+    source=pathloss-$version
+    mkdir -p "$work/source/$source"
+    if [ -e .git ]; then
+        git ls-files -z
+    else
+        find . \( -path ./build -o -path ./dist -o -name __pycache__ -o -name node_modules \) -prune \
+            -o -type f -print0
+    fi | tar --null -T - -cf - | tar -C "$work/source/$source" -xf -
+    echo "$SOURCE_DATE_EPOCH" >"$work/source/$source/packaging/source-date-epoch"
+    tarball "$work/source" "$source" "dist/$source.tar.gz"
+    echo "release: $source.tar.gz, built and tested by itself"
+    mkdir "$work/distcheck"
+    tar -C "$work/distcheck" -xzf "dist/$source.tar.gz"
+    (cd "$work/distcheck/$source" && env -u WINEPREFIX cmake --workflow --preset default) \
+        >"$work/distcheck.log" 2>&1 || fail "$source.tar.gz: its own tests, see $work/distcheck.log"
+fi
 
 (cd dist && sha256sum -- * >"$work/SHA256SUMS" && mv "$work/SHA256SUMS" .)
 

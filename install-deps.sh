@@ -1,0 +1,68 @@
+#!/bin/sh
+# Installs the Debian packages (bookworm) that one or more purposes need, as
+# root or through sudo:
+#   build    the program alone
+#   test     every test of cmake --workflow --preset default
+#   release  packaging/release.sh: cross compilers, emulators, packaging
+#            tools, and the browser check's playwright-core from npm
+#   ci       all of the above and what .ci/run adds: clang for the fuzzer,
+#            hyperfine for the benchmark, diffoscope for reproducible.sh
+# This is the one place that names them; the README, .ci/run and the
+# release's own tool check all send you here.
+#
+# usage: ./install-deps.sh PURPOSE...   (--list PURPOSE... only prints them)
+set -eu
+cd "$(dirname "$0")"
+
+build="cmake g++ make"
+test="$build libgtest-dev python3 valgrind clang-format clang-tidy cppcheck libmpfr-dev
+      emscripten nodejs"
+# The ARM and i386 C libraries let dpkg-shlibdeps and qemu-user see the
+# targets' own; wine32 runs the 32-bit Windows program.
+release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzip
+         g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-mingw-w64-x86-64 g++-mingw-w64-i686
+         libc6:arm64 libc6:armhf qemu-user wine wine64 wine32:i386
+         emscripten nodejs chromium"
+# A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
+# package would conflict with.
+command -v npm >/dev/null || release="$release npm"
+ci="$test $release clang libclang-rt-14-dev hyperfine diffoscope"
+
+list=false
+if [ "${1:-}" = --list ]; then
+    list=true
+    shift
+fi
+[ $# -gt 0 ] || {
+    echo "usage: $0 [--list] build|test|release|ci..." >&2
+    exit 2
+}
+packages=""
+for purpose in "$@"; do
+    case $purpose in
+    build | test | release | ci) eval "packages=\"\$packages \$$purpose\"" ;;
+    *)
+        echo "install-deps: no purpose '$purpose' (build, test, release, ci)" >&2
+        exit 2
+        ;;
+    esac
+done
+# shellcheck disable=SC2086 # one word a package
+packages=$(printf '%s\n' $packages | sort -u | tr '\n' ' ')
+if $list; then
+    echo "$packages"
+    exit 0
+fi
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+for arch in $(printf '%s\n' $packages | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
+    $sudo dpkg --add-architecture "$arch"
+done
+$sudo apt-get update
+# shellcheck disable=SC2086
+$sudo apt-get install -y --no-install-recommends $packages
+case " $* " in
+*" release "* | *" ci "*) npm ci --prefix tests/web --no-audit --no-fund ;;
+esac
