@@ -3,10 +3,12 @@
 # 144 and 100), against a plain C stdio rendering of the same dialogue built
 # here with -O2 and the same hardening flags as the program: instructions
 # under callgrind (the same count every time) and wall time under hyperfine.
-# Prints both and their ratios; it measures and judges nothing.
+# Prints both and their ratios; it measures and judges nothing. Then one
+# logarithm's cost: cr_log10 on its fast path, its slow path alone, and the C
+# library's log10, in ns and instructions per call.
 #
 # usage: bench/run.sh [PROGRAM]   (default: build/default/pathloss, built first)
-# needs: valgrind, hyperfine, a C compiler, python3
+# needs: valgrind, hyperfine, a C and a C++ compiler, python3
 set -eu
 cd "$(dirname "$0")/.."
 if [ $# -gt 0 ]; then
@@ -52,3 +54,25 @@ print("%-12s %14.3f %12.3f" % ("ratio", program_ir / floor_ir, times[0] / times[
 print("(wall: median of the runs, shell start taken off by hyperfine; a few per cent"
       " either way is noise on a shared machine)")
 PY
+
+# shellcheck disable=SC2086 # one word a flag
+c++ -std=c++20 -O2 -ffp-contract=off $hardening -Isrc -o "$work/log10" bench/log10.cpp src/log10.cpp
+# Instructions per call: the difference between 2N and N calls, which leaves
+# out the start and the setup.
+calls() {
+    valgrind --tool=callgrind --callgrind-out-file="$work/log10.callgrind" "$work/log10" \
+        count "$1" "$2" >/dev/null 2>&1
+    sed -n 's/^summary: *//p' "$work/log10.callgrind"
+}
+printf '\n%-24s %8s %14s\n' "log10, per call" "ns" "instructions"
+"$work/log10" time | while read -r which ns; do
+    n=10000
+    [ "$which" = slow ] && n=1000
+    ir=$((($(calls "$which" $((2 * n))) - $(calls "$which" $n)) / n))
+    case $which in
+    glibc) label="C library's log10" ;;
+    fast) label="cr_log10, fast path" ;;
+    *) label="cr_log10, slow path" ;;
+    esac
+    printf '%-24s %8s %14s\n' "$label" "$ns" "$ir"
+done

@@ -1,5 +1,7 @@
 #include "path_loss.h"
 
+#include "log10.h"
+
 #include <cmath>
 
 namespace pathloss {
@@ -11,12 +13,12 @@ constexpr double db_per_decade = 20.0;
 // against have always carried 32.5, so it stays.
 constexpr double loss_constant_db = 32.5;
 
-// A NaN's sign is the CPU's and libm's choice (log10 of a negative number is
-// -nan from a static glibc on x86-64, nan elsewhere), and printf shows it, so
-// every NaN leaves here as the same quiet NaN.
+// A NaN's sign is the CPU's choice (x86 gives inf - inf, as for a frequency of
+// 0 at an infinite distance, the sign bit; ARM does not), and printf shows it,
+// so every NaN leaves here as the same quiet NaN.
 double same_on_every_machine(double loss_db) { return std::isnan(loss_db) ? NAN : loss_db; }
 
-double distance_term_db(double distance_km) { return db_per_decade * std::log10(distance_km); }
+double distance_term_db(double distance_km) { return db_per_decade * cr_log10(distance_km); }
 
 } // namespace
 
@@ -25,7 +27,7 @@ double distance_term_db(double distance_km) { return db_per_decade * std::log10(
 double free_space_loss_db(double frequency_mhz, double distance_km)
 {
     const double distance_db = distance_term_db(distance_km);
-    const double frequency_db = db_per_decade * std::log10(frequency_mhz);
+    const double frequency_db = db_per_decade * cr_log10(frequency_mhz);
     return same_on_every_machine((frequency_db + distance_db) + loss_constant_db);
 }
 
