@@ -1,0 +1,51 @@
+// The web page's entry: the same dialogue, with its standard streams wired to
+// the page that loads this module (or to the node driver of the tests).
+#include "dialogue.h"
+
+#include <cstdio>
+#include <emscripten.h>
+#include <sys/types.h>
+
+namespace {
+
+// Suspends the program until the page has input for it, then copies at most
+// `size` bytes; the rest waits for the next read. As a terminal's read, it
+// returns a line with its end, the text before a Ctrl-D without one, or no
+// bytes at all: the end of input.
+EM_ASYNC_JS(int, wait_for_input, (char *buffer, size_t size), {
+    if (!Module.unread || !Module.unread.length)
+        Module.unread = await Module.readInput();
+    const bytes = Module.unread.subarray(0, size);
+    Module.unread = Module.unread.subarray(bytes.length);
+    HEAPU8.set(bytes, buffer);
+    return bytes.length;
+});
+
+EM_JS(void, show_output, (const char *bytes, size_t count),
+      { Module.writeOutput(HEAPU8.slice(bytes, bytes + count)); });
+
+EM_JS(void, report_end, (), { Module.runEnded(); });
+
+ssize_t read_from_page(void * /*cookie*/, char *buffer, size_t size)
+{
+    return wait_for_input(buffer, size);
+}
+
+ssize_t write_to_page(void * /*cookie*/, const char *bytes, size_t count)
+{
+    show_output(bytes, count);
+    return static_cast<ssize_t>(count);
+}
+
+} // namespace
+
+int main()
+{
+    std::FILE *in = fopencookie(nullptr, "r", {.read = read_from_page});
+    std::FILE *out = fopencookie(nullptr, "w", {.write = write_to_page});
+    pathloss::run_dialogue(in, out);
+    std::fclose(out);
+    std::fclose(in);
+    report_end();
+    return 0;
+}
