@@ -17,11 +17,12 @@ cd "$(dirname "$0")"
 build="cmake g++ make"
 test="$build libgtest-dev python3 valgrind clang-format clang-tidy cppcheck libmpfr-dev
       emscripten nodejs"
-# The ARM and i386 C libraries let dpkg-shlibdeps and qemu-user see the
+# The arm64 and i386 C libraries let dpkg-shlibdeps and qemu-user see the
 # targets' own; wine32 runs the 32-bit Windows program.
 release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzip
-         g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-mingw-w64-x86-64 g++-mingw-w64-i686
-         libc6:arm64 libc6:armhf qemu-user wine wine64 wine32:i386
+         g++-i686-linux-gnu g++-aarch64-linux-gnu g++-arm-linux-gnueabi
+         g++-mingw-w64-x86-64 g++-mingw-w64-i686
+         libc6:arm64 libc6:i386 qemu-user wine wine64 wine32:i386
          emscripten nodejs chromium"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
