@@ -27,6 +27,7 @@ release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzi
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"
+# shellcheck disable=SC2034 # read through eval below
 ci="$test $release clang libclang-rt-14-dev hyperfine diffoscope"
 
 list=false
@@ -58,6 +59,7 @@ fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
+# shellcheck disable=SC2086
 for arch in $(printf '%s\n' $packages | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
     $sudo dpkg --add-architecture "$arch"
 done

@@ -44,44 +44,33 @@ targets=(
     "emscripten         -     web           chromium"
 )
 
-all=(source)
-for target in "${targets[@]}"; do
-    read -r _ _ platform _ <<<"$target"
-    all+=("$platform")
-done
-[ $# -gt 0 ] || set -- "${all[@]}"
-for name in "$@"; do
-    [[ " ${all[*]} " == *" $name "* ]] || {
-        echo "release: no target '$name'; the targets are: ${all[*]}" >&2
-        exit 2
-    }
-done
+# The targets named, or every one and the source.
+names=$(printf '%s\n' "${targets[@]}" | awk '{ print $3 }' | tr '\n' ' ')
+# shellcheck disable=SC2086 # one word a name
+[ $# -gt 0 ] || set -- $names source
 chosen=" $* "
 selected=()
-for target in "${targets[@]}"; do
-    read -r _ _ platform _ <<<"$target"
-    [[ $chosen != *" $platform "* ]] || selected+=("$target")
+for name in "$@"; do
+    [ "$name" != source ] || continue
+    target=$(printf '%s\n' "${targets[@]}" | awk -v name="$name" '$3 == name')
+    [ -n "$target" ] || {
+        echo "release: no target '$name'; there are ${names}and source" >&2
+        exit 2
+    }
+    selected+=("$target")
 done
 
 # A check whose tool is missing must not pass unnoticed.
-tools=(cmake python3 gzip tar)
+tools=(cmake g++ python3 gzip tar cpack dpkg-deb lintian groff readelf hardening-check zip unzip strings)
 for target in "${selected[@]}"; do
-    read -r triplet deb_arch platform runner <<<"$target"
+    read -r triplet _ _ runner <<<"$target"
     case $triplet in
-    -) tools+=(g++) ;;
-    emscripten) tools+=(emcmake node) ;;
-    *) tools+=("$triplet-g++") ;;
+    -) ;;
+    emscripten) tools+=(emcmake node tests/web/node_modules/.bin/playwright-core) ;;
+    *) tools+=("$triplet-g++" "$triplet-objdump") ;;
     esac
     [ "$runner" = - ] || tools+=("${runner%%:*}")
-    [ "$deb_arch" = - ] || tools+=(cpack dpkg-deb lintian groff readelf)
-    case $platform in
-    windows-*) tools+=(zip unzip strings "$triplet-objdump") ;;
-    linux-*) tools+=(groff readelf) ;;
-    esac
-    [[ $deb_arch != amd64 && $deb_arch != i386 ]] || tools+=(hardening-check)
 done
-[[ $chosen != *" source "* ]] || tools+=(g++)
-[[ $chosen != *" web "* ]] || tools+=(tests/web/node_modules/.bin/playwright-core)
 for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || {
         echo "release: $tool is missing (./install-deps.sh release installs it)" >&2
@@ -132,7 +121,7 @@ holds() {
     local artifact=$1 dir=$2 got
     shift 2
     got=$(files_in "$dir")
-    [ "$got" = "$(printf '%s\n' "$@" | sort)" ] || fail "$artifact holds:" $got
+    [ "$got" = "$(printf '%s\n' "$@" | sort)" ] || fail "$artifact holds:" "$(tr '\n' ' ' <<<"$got")"
 }
 
 # Every man page under DIR, compressed or not, renders without a warning.
