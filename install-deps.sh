@@ -15,15 +15,17 @@ set -eu
 cd "$(dirname "$0")"
 
 build="cmake g++ make"
+# Debian's node warns on every start without the CA certificates.
+node="nodejs ca-certificates"
 test="$build libgtest-dev python3 valgrind clang-format clang-tidy cppcheck libmpfr-dev
-      emscripten nodejs"
+      emscripten $node"
 # The arm64 and i386 C libraries let dpkg-shlibdeps and qemu-user see the
 # targets' own; wine32 runs the 32-bit Windows program.
 release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzip
          g++-i686-linux-gnu g++-aarch64-linux-gnu g++-arm-linux-gnueabi
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
          libc6:arm64 libc6:i386 qemu-user wine wine64 wine32:i386
-         emscripten nodejs chromium"
+         emscripten $node chromium"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"
