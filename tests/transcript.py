@@ -22,7 +22,8 @@ def main(argv):
     odd_env = dict(os.environ, LC_ALL="de_DE.UTF-8", LANG="es_ES.UTF-8", LC_NUMERIC="de_DE")
     failures = 0
     for extra, env in (([], os.environ), (["--help", "-v", "1,5"], odd_env)):
-        run = subprocess.run(command + extra, input=given, capture_output=True, env=env, timeout=60)
+        # Generous: wine under an emulator takes most of a minute to start.
+        run = subprocess.run(command + extra, input=given, capture_output=True, env=env, timeout=300)
         out = run.stdout.replace(b"\r\n", b"\n") if crlf else run.stdout
         problems = []
         if out != expected:
