@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ratio>
 #include <vector>
 
 namespace {
@@ -23,8 +24,9 @@ std::vector<double> distances()
     // 1 m to 100,000 km on a geometric grid, nudged off round numbers.
     std::vector<double> x(4096);
     for (std::size_t k = 0; k < x.size(); ++k)
-        x[k] = std::pow(10.0, -3.0 + 8.0 * static_cast<double>(k) / static_cast<double>(x.size())) *
-               1.000000123;
+        x[k] =
+            std::pow(10.0, -3.0 + (8.0 * static_cast<double>(k) / static_cast<double>(x.size()))) *
+            1.000000123;
     return x;
 }
 

@@ -3,6 +3,8 @@
 #include "path_loss.h"
 #include "read_number.h"
 
+#include <cstdio>
+
 namespace pathloss {
 namespace {
 

@@ -183,11 +183,11 @@ bool is_zero(const wide &a, std::size_t n)
 // floor(a b) for a, b >= 0 whose product is below 2^32.
 wide multiply(const wide &a, const wide &b, std::size_t n)
 {
-    std::array<std::uint32_t, 2 * max_limbs + 2> full{};
+    std::array<std::uint32_t, (2 * max_limbs) + 2> full{};
     for (std::size_t i = n + 1; i-- > 0;) {
         std::uint64_t carry = 0;
         for (std::size_t j = n + 1; j-- > 0;) {
-            const std::uint64_t sum = std::uint64_t{a[i]} * b[j] + full[i + j] + carry;
+            const std::uint64_t sum = (std::uint64_t{a[i]} * b[j]) + full[i + j] + carry;
             full[i + j] = low_half(sum);
             carry = sum >> 32;
         }
@@ -267,7 +267,7 @@ double nearest_double(wide a, std::size_t n, int scale)
         ++significand;
     // Far from the ends of the exponent range: a power of two made from its
     // bits scales exactly.
-    const int exponent = lead - 53 - 32 * static_cast<int>(top) - scale;
+    const int exponent = lead - 53 - (32 * static_cast<int>(top)) - scale;
     const double power = from_bits(static_cast<std::uint64_t>(exponent + 1023) << 52);
     const double result = static_cast<double>(significand) * power;
     return negative ? -result : result;
@@ -280,7 +280,7 @@ wide exponent_term(int exponent, std::size_t n)
     const auto factor = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
     std::uint64_t carry = 0;
     for (std::size_t k = n + 2; k-- > 0;) {
-        const std::uint64_t product = std::uint64_t{value[k]} * factor + carry;
+        const std::uint64_t product = (std::uint64_t{value[k]} * factor) + carry;
         value[k] = low_half(product);
         carry = product >> 32;
     }
@@ -366,7 +366,7 @@ double cr_log10_fast(double x)
     const table::entry &entry = table::reduction[r.index];
 
     const double m_top = leading_bits(r.m, 36);
-    const double a = m_top * entry.r - 1.0;
+    const double a = (m_top * entry.r) - 1.0;
     const double b = (r.m - m_top) * entry.r;
     const double z_hi = a + b;
     const double b_virtual = z_hi - a;
@@ -378,24 +378,24 @@ double cr_log10_fast(double x)
     const double u_hi = t1 - half_square;
     const double u_lo = (t1 - u_hi) - half_square;
     const double z2 = z_hi * z_hi;
-    const double odd =
-        (1.0 / 3 - 0.25 * z_hi) +
-        z2 * ((0.2 - z_hi * (1.0 / 6)) + z2 * ((1.0 / 7 - 0.125 * z_hi) + z2 * (1.0 / 9)));
+    const double odd = ((1.0 / 3) - (0.25 * z_hi)) +
+                       (z2 * ((0.2 - (z_hi * (1.0 / 6))) +
+                              (z2 * (((1.0 / 7) - (0.125 * z_hi)) + (z2 * (1.0 / 9))))));
     const double cube_terms = (z2 * z_hi) * odd;
-    const double ln_lo = u_lo + (t2 + (-0.5 * t2 * (t1 + z_hi) + cube_terms));
+    const double ln_lo = u_lo + (t2 + ((-0.5 * t2 * (t1 + z_hi)) + cube_terms));
 
     const double split = u_hi * 0x1.0000002p27; // Veltkamp: 2^27 + 1
     const double u_top = split - (split - u_hi);
     const double u_rest = u_hi - u_top;
     const double q_hi = u_hi * table::inv_ln10_hi;
-    const double q_err = ((u_top * table::inv_ln10_hi_top - q_hi) +
-                          u_top * table::inv_ln10_hi_rest + u_rest * table::inv_ln10_hi_top) +
-                         u_rest * table::inv_ln10_hi_rest;
-    const double q_lo = q_err + (u_hi * table::inv_ln10_lo + ln_lo * table::inv_ln10_hi);
+    const double q_err = (((u_top * table::inv_ln10_hi_top) - q_hi) +
+                          (u_top * table::inv_ln10_hi_rest) + (u_rest * table::inv_ln10_hi_top)) +
+                         (u_rest * table::inv_ln10_hi_rest);
+    const double q_lo = q_err + ((u_hi * table::inv_ln10_lo) + (ln_lo * table::inv_ln10_hi));
 
     const auto exponent = static_cast<double>(r.exponent);
-    const double big = exponent * table::log10_2_hi + entry.t_hi;
-    const double small = exponent * table::log10_2_lo + entry.t_lo;
+    const double big = (exponent * table::log10_2_hi) + entry.t_hi;
+    const double small = (exponent * table::log10_2_lo) + entry.t_lo;
     const double hi = big + q_hi;
     const double lo = (q_hi - (hi - big)) + (q_lo + small);
 

@@ -1,6 +1,7 @@
 #include "read_number.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace pathloss {
@@ -83,7 +84,7 @@ double to_double(decimal &number, bool negative)
     char reversed[8];
     int count = 0;
     for (long long rest = exponent < 0 ? -exponent : exponent; count == 0 || rest > 0; rest /= 10)
-        reversed[count++] = static_cast<char>('0' + rest % 10);
+        reversed[count++] = static_cast<char>('0' + (rest % 10));
     while (count > 0)
         *end++ = reversed[--count];
     *end = '\0';
@@ -121,7 +122,7 @@ int read_exponent(char_source &source, int c, decimal &number)
     }
     long long exponent = 0;
     for (; is_digit(c); c = next_char(source))
-        exponent = clamp(exponent * 10 + (c - '0'), exponent_limit);
+        exponent = clamp((exponent * 10) + (c - '0'), exponent_limit);
     number.exponent += sign == '-' ? -exponent : exponent;
     return c;
 }

@@ -3,8 +3,12 @@
 #include "dialogue.h"
 
 #include <cstdio>
+// EM_JS's own header, <emscripten/em_js.h>, needs another before it in
+// Debian 12's emscripten; this one brings both.
 #include <emscripten.h>
-#include <sys/types.h>
+// fopencookie and ssize_t are the C library's (POSIX and GNU): <cstdio>
+// need not declare them.
+#include <stdio.h>
 
 namespace {
 

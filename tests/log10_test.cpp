@@ -108,7 +108,7 @@ int main()
     // normal range.
     for (int i = 0; i <= 256; ++i)
         for (int exponent : {-1074, -1030, -1, 0, 1, 1000})
-            check_around(t, std::ldexp(1.0 + i / 256.0, exponent), 2);
+            check_around(t, std::ldexp(1.0 + (i / 256.0), exponent), 2);
     // Found by a search of 2.2 billion inputs for those whose log10 lies
     // nearest a midpoint between two doubles (up to 2^-34.4 ulp from it);
     // none of them rounds on the fast path.
@@ -122,7 +122,7 @@ int main()
     for (long k = 0; k < samples; ++k)
         check(t, random_positive(bits));
     for (long k = 0; k < samples; ++k)
-        check(t, 1e-4 + (1e6 - 1e-4) * (static_cast<double>(bits() >> 11) * 0x1p-53));
+        check(t, 1e-4 + ((1e6 - 1e-4) * (static_cast<double>(bits() >> 11) * 0x1p-53)));
 
     long slow_alone = 0;
     for (int first_limbs : {4, 8, 12}) {

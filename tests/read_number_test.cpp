@@ -138,7 +138,7 @@ TEST(ReadNumber, AgreesWithStrtodOnRandomNumbers)
     auto digits = [&](int count) {
         std::string text;
         for (int i = 0; i < count; ++i)
-            text += static_cast<char>('0' + random() % 10);
+            text += static_cast<char>('0' + (random() % 10));
         return text;
     };
     for (int i = 0; i < 20000; ++i) {
