@@ -6,7 +6,8 @@
 #   release  packaging/release.sh: cross compilers, emulators, packaging
 #            tools, and the browser check's playwright-core from npm
 #   ci       all of the above and what .ci/run adds: clang for the fuzzer,
-#            hyperfine for the benchmark, diffoscope for reproducible.sh
+#            hyperfine for the benchmark, diffoscope for reproducible.sh,
+#            mmdebstrap for a fresh Debian 13 root
 # This is the one place that names them; the README, .ci/run and the
 # release's own tool check all send you here.
 #
@@ -30,7 +31,7 @@ release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzi
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"
 # shellcheck disable=SC2034 # read through eval below
-ci="$test $release clang libclang-rt-14-dev hyperfine diffoscope"
+ci="$test $release clang libclang-rt-14-dev hyperfine diffoscope mmdebstrap"
 
 list=false
 if [ "${1:-}" = --list ]; then
