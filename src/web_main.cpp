@@ -45,8 +45,13 @@ ssize_t write_to_page(void * /*cookie*/, const char *bytes, size_t count)
 
 int main()
 {
-    std::FILE *in = fopencookie(nullptr, "r", {.read = read_from_page});
-    std::FILE *out = fopencookie(nullptr, "w", {.write = write_to_page});
+    // One function a stream. The others are named as null all the same, or
+    // clang 19 warns that they are missing.
+    std::FILE *in =
+        fopencookie(nullptr, "r",
+                    {.read = read_from_page, .write = nullptr, .seek = nullptr, .close = nullptr});
+    std::FILE *out = fopencookie(
+        nullptr, "w", {.read = nullptr, .write = write_to_page, .seek = nullptr, .close = nullptr});
     pathloss::run_dialogue(in, out);
     std::fclose(out);
     std::fclose(in);
