@@ -66,7 +66,7 @@ for target in "${selected[@]}"; do
     read -r triplet _ _ runner <<<"$target"
     case $triplet in
     -) ;;
-    emscripten) tools+=(emcmake node tests/web/node_modules/.bin/playwright-core) ;;
+    emscripten) tools+=(emcmake rsvg-convert node tests/web/node_modules/.bin/playwright-core) ;;
     *) tools+=("$triplet-g++" "$triplet-objdump") ;;
     esac
     [ "$runner" = - ] || tools+=("${runner%%:*}")
@@ -201,12 +201,24 @@ for target in "${selected[@]}"; do
 
     name=pathloss-$version-$platform
     if [ "$platform" = web ]; then
-        # One page with everything inside, proven in a real browser from
-        # disk and from a server.
+        # One page with everything inside, for computers; and the same page
+        # as an app to install from a web address, in a folder for any
+        # static host: with its manifest, icons and the worker that keeps
+        # them offline. Both proven in a real browser, from disk, from a
+        # server, and the app with the server stopped.
         build "$triplet" "$work/$platform"
+        cmake --build "$work/$platform" --target site >>"$work/$platform.log"
         cp "$work/$platform/pathloss.html" "dist/$name.html"
-        [ "${PROVE:-yes}" = no ] || node tests/web/browser.js "dist/$name.html" tests/transcripts ||
-            fail "$name.html: in chromium"
+        site=pathloss-$version-site
+        mkdir "$work/$platform/stage" "$work/$platform/unpacked"
+        cp -R "$work/$platform/site" "$work/$platform/stage/$site"
+        tarball "$work/$platform/stage" "$site" "dist/$site.tar.gz"
+        tar -C "$work/$platform/unpacked" -xzf "dist/$site.tar.gz"
+        holds "$site.tar.gz" "$work/$platform/unpacked" "$site/index.html" "$site/manifest.webmanifest" \
+            "$site/sw.js" "$site/icon-192.png" "$site/icon-512.png" "$site/icon-maskable.png" \
+            "$site/apple-touch-icon.png"
+        [ "${PROVE:-yes}" = no ] || node tests/web/browser.js "dist/$name.html" tests/transcripts \
+            --site "$work/$platform/unpacked/$site" || fail "$name.html, $site.tar.gz: in chromium"
         continue
     fi
     build "$triplet" "$work/$platform" -DPATHLOSS_PORTABLE=ON
