@@ -66,7 +66,10 @@ for target in "${selected[@]}"; do
     read -r triplet _ _ runner <<<"$target"
     case $triplet in
     -) ;;
-    emscripten) tools+=(emcmake rsvg-convert node tests/web/node_modules/.bin/playwright-core) ;;
+    emscripten)
+        tools+=(emcmake rsvg-convert node tests/web/node_modules/.bin/playwright-core
+            firefox-esr WebKitWebDriver xvfb-run)
+        ;;
     *) tools+=("$triplet-g++" "$triplet-objdump") ;;
     esac
     [ "$runner" = - ] || tools+=("${runner%%:*}")
@@ -204,8 +207,9 @@ for target in "${selected[@]}"; do
         # One page with everything inside, for computers; and the same page
         # as an app to install from a web address, in a folder for any
         # static host: with its manifest, icons and the worker that keeps
-        # them offline. Both proven in a real browser, from disk, from a
-        # server, and the app with the server stopped.
+        # them offline. Both proven in chromium, firefox and WebKit, from
+        # disk, from a server, and the app with the server stopped; WebKit
+        # wants an X display.
         build "$triplet" "$work/$platform"
         cmake --build "$work/$platform" --target site >>"$work/$platform.log"
         cp "$work/$platform/pathloss.html" "dist/$name.html"
@@ -217,8 +221,9 @@ for target in "${selected[@]}"; do
         holds "$site.tar.gz" "$work/$platform/unpacked" "$site/index.html" "$site/manifest.webmanifest" \
             "$site/sw.js" "$site/icon-192.png" "$site/icon-512.png" "$site/icon-maskable.png" \
             "$site/apple-touch-icon.png"
-        [ "${PROVE:-yes}" = no ] || node tests/web/browser.js "dist/$name.html" tests/transcripts \
-            --site "$work/$platform/unpacked/$site" || fail "$name.html, $site.tar.gz: in chromium"
+        [ "${PROVE:-yes}" = no ] || xvfb-run -a -s "-screen 0 1280x1024x24" node tests/web/browser.js \
+            "dist/$name.html" tests/transcripts --site "$work/$platform/unpacked/$site" ||
+            fail "$name.html, $site.tar.gz: in the browsers"
         continue
     fi
     build "$triplet" "$work/$platform" -DPATHLOSS_PORTABLE=ON
