@@ -18,13 +18,10 @@
 // usage: node browser.js pathloss.html TRANSCRIPTS_DIR [--site DIR]
 //        [--engines chromium,firefox,webkit] [--screenshots DIR]
 const fs = require("fs");
-const http = require("http");
 const os = require("os");
 const path = require("path");
-const { spawn } = require("child_process");
 const { pathToFileURL } = require("url");
-const { chromium } = require("playwright-core");
-const puppeteer = require("puppeteer-core");
+const { idle, staticServer, open } = require("./drive");
 
 const [pageFile, casesDir, ...options] = process.argv.slice(2);
 const option = name => (options.includes(name) ? options[options.indexOf(name) + 1] : undefined);
@@ -33,6 +30,9 @@ const engines = (option("--engines") || "chromium,firefox,webkit").split(",");
 const cases = fs.readdirSync(casesDir).filter(f => f.endsWith(".in")).map(f => f.slice(0, -3));
 const read = name => fs.readFileSync(path.join(casesDir, name), "latin1");
 let [passed, failed] = [0, 0];
+// The site is served from a copy, which the update check changes.
+const site = siteDir && fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-site-"));
+const server = staticServer(pageFile, site);
 
 // Runs in the page once a run has ended: what a phone user and a screen
 // reader depend on.
@@ -56,17 +56,6 @@ function pageProblems() {
   };
   return Object.keys(wanted).filter(name => !wanted[name]);
 }
-
-// The page is not busy only while the program waits for input or has ended.
-const idle = tab => tab.run(() => new Promise((resolve, reject) => {
-  const given = Date.now();
-  const check = () => {
-    if (document.querySelector("#output[aria-busy=false]")) resolve(true);
-    else if (Date.now() - given > 10000) reject(new Error("busy for 10 s"));
-    else setTimeout(check, 2);
-  };
-  check();
-}));
 
 // Types the input as at a console: each line with Enter, then Ctrl-D for
 // text left without a line end, then Ctrl-D for the end of input; stops when
@@ -162,175 +151,6 @@ async function screenshots(tab) {
   await tab.page.screenshot({ path: path.join(shotsDir, "desktop.png") });
 }
 
-// The single page at /pathloss.html and the site under /pathloss/, as a
-// static host serves them. The site is served from a copy, which the
-// update check changes.
-const site = siteDir && fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-site-"));
-const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript",
-                ".webmanifest": "application/manifest+json", ".png": "image/png" };
-let server, port = 0;
-function serve(request, response) {
-  const address = new URL(request.url, "http://127.0.0.1");
-  const name = address.pathname.startsWith("/pathloss/") && (address.pathname.slice(10) || "index.html");
-  const file = address.pathname === "/pathloss.html" ? pageFile
-             : site && /^[\w-]+\.\w+$/.test(name) && fs.existsSync(path.join(site, name)) && path.join(site, name);
-  response.writeHead(file ? 200 : 404, { "Content-Type": types[path.extname(file || ".html")] });
-  response.end(file ? fs.readFileSync(file) : "");
-}
-async function startServer() {
-  server = http.createServer(serve);
-  await new Promise(resolve => server.listen(port, "127.0.0.1", resolve));
-  port = server.address().port;
-}
-async function stopServer() {
-  const closed = new Promise(resolve => server.close(resolve));
-  server.closeAllConnections();
-  await closed;
-}
-
-// Tabs are alike in every engine: open(URL) gives one with goto(URL),
-// run(FUNCTION, ARGUMENT) in the page, fill(TEXT) the input, press(KEY)
-// (Enter or Control+d), resize(WIDTH, HEIGHT) of the viewport, close(),
-// and the console errors, page errors and stray requests seen so far in
-// noise. playwright's and puppeteer's pages differ only in what ENGINE
-// gives: fill, press, resize, the console's name for a warning, and
-// whether a response tells that the worker gave it.
-async function pageTab(page, url, { own, offline }, engine) {
-  page.setDefaultTimeout(10000);
-  const noise = [];
-  page.on("console", m => ["error", engine.warning].includes(m.type()) && noise.push(m.text()));
-  page.on("pageerror", error => noise.push(error.message));
-  page.on("request", r => r.url().startsWith(own) || r.url().startsWith("data:") || noise.push(r.url()));
-  page.on("requestfailed", r => noise.push(`failed: ${r.url()}`));
-  if (offline && engine.fromWorker)
-    page.on("response", r => r.fromServiceWorker() || r.url().startsWith("data:") ||
-                             noise.push(`not from the worker: ${r.url()}`));
-  const tab = {
-    page, noise,
-    goto: to => page.goto(to),
-    run: (script, argument) => page.evaluate(script, argument),
-    fill: text => engine.fill(page, text),
-    press: key => engine.press(page, key),
-    resize: (width, height) => engine.resize(page, { width, height }),
-    close: () => page.close(),
-  };
-  await tab.resize(360, 640);
-  await page.goto(url);
-  return tab;
-}
-
-// chromium in a profile that lasts the whole run, as an installed app's
-// does, with its own verdict on installing the app.
-async function openChromium() {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-chromium-"));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-    viewport: { width: 360, height: 640 },
-  });
-  const engine = {
-    name: "chromium",
-    warning: "warning",
-    fromWorker: true,
-    fill: (page, text) => page.locator("#line").fill(text),
-    press: (page, key) => page.keyboard.press(key),
-    resize: (page, size) => page.setViewportSize(size),
-    open: async (url, how) => pageTab(await context.newPage(), url, how, engine),
-    async verdicts(tab, url) {
-      const cdp = await context.newCDPSession(tab.page);
-      const { installabilityErrors } = await cdp.send("Page.getInstallabilityErrors");
-      tally(`installable from ${url}`, installabilityErrors.map(e => JSON.stringify(e)));
-      const manifest = await cdp.send("Page.getAppManifest");
-      tally(`manifest of ${url}`, manifest.errors.map(e => e.message).concat(manifest.url ? [] : ["no manifest"]));
-    },
-    async close() {
-      await context.close();
-      fs.rmSync(profile, { recursive: true, force: true });
-    },
-  };
-  return engine;
-}
-
-async function openFirefox() {
-  const browser = await puppeteer.launch({ browser: "firefox", executablePath: "/usr/bin/firefox-esr" });
-  const engine = {
-    name: "firefox",
-    warning: "warn",
-    fill: (page, text) => page.$eval("#line", (line, value) => { line.value = value; }, text),
-    press: async (page, key) => {
-      if (key === "Enter") return page.keyboard.press("Enter");
-      await page.keyboard.down("Control");
-      await page.keyboard.press("d");
-      await page.keyboard.up("Control");
-    },
-    resize: (page, size) => page.setViewport(size),
-    open: async (url, how) => pageTab(await browser.newPage(), url, how, engine),
-    close: () => browser.close(),
-  };
-  return engine;
-}
-
-// WebKitWebDriver on a port of its own, starting MiniBrowser full screen,
-// where the window is the viewport, in one window that every tab reuses.
-async function openWebKit() {
-  const portFinder = http.createServer();
-  await new Promise(resolve => portFinder.listen(0, "127.0.0.1", resolve));
-  const driverPort = portFinder.address().port;
-  await new Promise(resolve => portFinder.close(resolve));
-  const driver = spawn("WebKitWebDriver", [`--port=${driverPort}`, "--host=127.0.0.1"], { stdio: "ignore" });
-  const call = async (method, command, body) => {
-    const response = await fetch(`http://127.0.0.1:${driverPort}${command}`, {
-      method, headers: { "Content-Type": "application/json" }, body: body && JSON.stringify(body),
-    });
-    const { value } = await response.json();
-    if (!response.ok) throw new Error(`${command}: ${value.message}`);
-    return value;
-  };
-  for (let tries = 0; ; tries++) {
-    try {
-      await call("GET", "/status");
-      break;
-    } catch (error) {
-      if (tries === 50) throw error;
-      await new Promise(resolve => setTimeout(resolve, 100));
-    }
-  }
-  const { sessionId } = await call("POST", "/session", { capabilities: { alwaysMatch: {
-    "webkitgtk:browserOptions": {
-      binary: "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser", args: ["--automation", "--full-screen"],
-    },
-  } } });
-  const session = `/session/${sessionId}`;
-  const run = (script, argument) => call("POST", `${session}/execute/sync`,
-    { script: `return (${script})(...arguments);`, args: argument === undefined ? [] : [argument] });
-  const tab = {
-    noise: [],
-    goto: url => call("POST", `${session}/url`, { url }),
-    run,
-    fill: text => run(value => { document.getElementById("line").value = value; }, text),
-    press: async key => {
-      const element = await call("GET", `${session}/element/active`);
-      await call("POST", `${session}/element/${Object.values(element)[0]}/value`,
-                 { text: key === "Enter" ? "\uE007" : "\uE009d\uE000" });
-    },
-    resize: (width, height) => call("POST", `${session}/window/rect`, { width, height }),
-    close: async () => {},
-  };
-  return {
-    name: "webkit",
-    async open(url) {
-      await tab.resize(360, 640);
-      await tab.goto(url);
-      return tab;
-    },
-    async close() {
-      await call("DELETE", session);
-      driver.kill();
-    },
-  };
-}
-
 // A changed build published in the same place: one byte of the page, and
 // of the worker, which names the new store.
 async function checkUpdate(engine, url, oldStores) {
@@ -362,34 +182,37 @@ async function checkUpdate(engine, url, oldStores) {
 async function checkEngine(engine) {
   await (await checkPage(engine, pathToFileURL(path.resolve(pageFile)).href)).close();
   if (engine.verdicts) {
-    const tab = await checkPage(engine, `http://127.0.0.1:${port}/pathloss.html`);
+    const tab = await checkPage(engine, server.url("pathloss.html"));
     if (shotsDir && !site) await screenshots(tab);
     await tab.close();
   }
   if (!site) return;
   fs.cpSync(siteDir, site, { recursive: true });
-  const url = `http://127.0.0.1:${port}/pathloss/`;
+  const url = server.url("pathloss/");
   let tab = await checkPage(engine, url);
   await tab.run(() => navigator.serviceWorker.ready.then(() => true));
-  if (engine.verdicts) await engine.verdicts(tab, url);
+  if (engine.verdicts) {
+    const { installable, manifest } = await engine.verdicts(tab);
+    tally(`installable from ${url}`, installable);
+    tally(`manifest of ${url}`, manifest);
+  }
   const stores = await tab.run(() => caches.keys());
   await tab.close();
-  await stopServer();
+  await server.stop();
   try {
     tab = await checkPage(engine, url, { offline: true });
     if (shotsDir && engine.verdicts) await screenshots(tab);
     await tab.close();
   } finally {
-    await startServer();
+    await server.start();
   }
   if (engine.verdicts) await checkUpdate(engine, url, stores);
 }
 
 async function main() {
-  await startServer();
-  const openers = { chromium: openChromium, firefox: openFirefox, webkit: openWebKit };
+  await server.start();
   for (const name of engines) {
-    const engine = await openers[name]();
+    const engine = await open[name]();
     try {
       await checkEngine(engine);
     } catch (error) {
@@ -406,8 +229,7 @@ main().catch(error => {
   console.log(error.stack);
   failed++;
 }).finally(() => {
-  server.close();
-  server.closeAllConnections();
+  server.stop();
   if (site) fs.rmSync(site, { recursive: true, force: true });
   console.log(`${passed} passed, ${failed} failed`);
   process.exitCode = failed ? 1 : 0;
