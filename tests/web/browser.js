@@ -10,10 +10,10 @@
 // screen-reader hooks, focus and the restart after the end.
 // Given the site's folder, the installable app too, served from 127.0.0.1
 // under a sub-path: the same checks, then the same again with the server
-// stopped, from the worker's store. In chromium also the single page from
-// the server, chromium's own verdict on installing the app, every request
-// offline answered by the worker, and a changed build published over the
-// app, which must reach it and remove the old store. WebKit needs an X
+// stopped, from the worker's store; last, a changed build published over
+// the app must reach it and remove the old store. In chromium also the
+// single page from the server, chromium's own verdict on installing the
+// app, and every request offline answered by the worker. WebKit needs an X
 // display: run this under xvfb-run.
 // usage: node browser.js pathloss.html TRANSCRIPTS_DIR [--site DIR]
 //        [--engines chromium,firefox,webkit] [--screenshots DIR]
@@ -177,8 +177,8 @@ async function checkUpdate(engine, url, oldStores) {
   await tab.close();
 }
 
-// The single page from disk; the app online, then with the server stopped;
-// in chromium the rest.
+// The single page from disk; the app online, then with the server stopped,
+// then updated; in chromium the rest.
 async function checkEngine(engine) {
   await (await checkPage(engine, pathToFileURL(path.resolve(pageFile)).href)).close();
   if (engine.verdicts) {
@@ -206,7 +206,7 @@ async function checkEngine(engine) {
   } finally {
     await server.start();
   }
-  if (engine.verdicts) await checkUpdate(engine, url, stores);
+  await checkUpdate(engine, url, stores);
 }
 
 async function main() {
