@@ -149,6 +149,8 @@ async function openWebKit() {
   const driverPort = portFinder.address().port;
   await new Promise(resolve => portFinder.close(resolve));
   const driver = spawn("WebKitWebDriver", [`--port=${driverPort}`, "--host=127.0.0.1"], { stdio: "ignore" });
+  // Not even a run cut short leaves the driver behind.
+  process.on("exit", () => driver.kill());
   const call = async (method, command, body) => {
     const response = await fetch(`http://127.0.0.1:${driverPort}${command}`, {
       method, headers: { "Content-Type": "application/json" }, body: body && JSON.stringify(body),
