@@ -4,7 +4,8 @@
 #   build    the program alone
 #   test     every test of cmake --workflow --preset default
 #   release  packaging/release.sh: cross compilers, emulators, packaging
-#            tools, and the browser check's playwright-core from npm
+#            tools, the web app's icon renderer, the three browsers and
+#            the browser check's playwright-core and puppeteer-core from npm
 #   ci       all of the above and what .ci/run adds: clang for the fuzzer,
 #            hyperfine for the benchmark, diffoscope for reproducible.sh,
 #            mmdebstrap for a fresh Debian 13 root
@@ -26,7 +27,7 @@ release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzi
          g++-i686-linux-gnu g++-aarch64-linux-gnu g++-arm-linux-gnueabi
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
          libc6:arm64 libc6:i386 qemu-user wine wine64 wine32:i386
-         emscripten $node chromium"
+         emscripten librsvg2-bin $node chromium firefox-esr webkit2gtk-driver xvfb xauth"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"

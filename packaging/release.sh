@@ -66,7 +66,10 @@ for target in "${selected[@]}"; do
     read -r triplet _ _ runner <<<"$target"
     case $triplet in
     -) ;;
-    emscripten) tools+=(emcmake node tests/web/node_modules/.bin/playwright-core) ;;
+    emscripten)
+        tools+=(emcmake rsvg-convert node tests/web/node_modules/.bin/playwright-core
+            firefox-esr WebKitWebDriver xvfb-run)
+        ;;
     *) tools+=("$triplet-g++" "$triplet-objdump") ;;
     esac
     [ "$runner" = - ] || tools+=("${runner%%:*}")
@@ -210,12 +213,26 @@ for target in "${selected[@]}"; do
 
     name=pathloss-$version-$platform
     if [ "$platform" = web ]; then
-        # One page with everything inside, proven in a real browser from
-        # disk and from a server.
+        # One page with everything inside, for computers; and the same page
+        # as an app to install from a web address, in a folder for any
+        # static host: with its manifest, icons and the worker that keeps
+        # them offline. Both proven in chromium, firefox and WebKit, from
+        # disk, from a server, and the app with the server stopped; WebKit
+        # wants an X display.
         build "$triplet" "$work/$platform"
+        cmake --build "$work/$platform" --target site >>"$work/$platform.log"
         cp "$work/$platform/pathloss.html" "dist/$name.html"
-        [ "${PROVE:-yes}" = no ] || node tests/web/browser.js "dist/$name.html" tests/transcripts ||
-            fail "$name.html: in chromium"
+        site=pathloss-$version-site
+        mkdir "$work/$platform/stage" "$work/$platform/unpacked"
+        cp -R "$work/$platform/site" "$work/$platform/stage/$site"
+        tarball "$work/$platform/stage" "$site" "dist/$site.tar.gz"
+        tar -C "$work/$platform/unpacked" -xzf "dist/$site.tar.gz"
+        holds "$site.tar.gz" "$work/$platform/unpacked" "$site/index.html" "$site/manifest.webmanifest" \
+            "$site/sw.js" "$site/icon-192.png" "$site/icon-512.png" "$site/icon-maskable.png" \
+            "$site/apple-touch-icon.png"
+        [ "${PROVE:-yes}" = no ] || xvfb-run -a -s "-screen 0 1280x1024x24" node tests/web/browser.js \
+            "dist/$name.html" tests/transcripts --site "$work/$platform/unpacked/$site" ||
+            fail "$name.html, $site.tar.gz: in the browsers"
         continue
     fi
     build "$triplet" "$work/$platform" -DPATHLOSS_PORTABLE=ON
@@ -301,18 +318,19 @@ if [[ $chosen == *" source "* ]]; then
 fi
 
 # What shaped the bytes: the system and the versions of its compilers,
-# linkers, C libraries and packers. The same commit built with these gives
+# linkers, C libraries, packers and the icons' renderer. The same commit built with these gives
 # the same bytes; other versions may well not.
 shapers='binutils|cpp|gcc|g\+\+|lib(c6|gcc-[0-9]+|stdc\+\+-[0-9]+)-dev|linux-libc-dev|mingw-w64'
 shapers+='|emscripten|binaryen|clang-[0-9]+|lld-[0-9]+|libllvm[0-9]+|nodejs|node-acorn'
-shapers+='|cmake|dpkg|dpkg-dev|zip|gzip|tar'
+shapers+='|cmake|libarchive[0-9]+|dpkg|dpkg-dev|zip|gzip|tar'
+shapers+='|librsvg2|libcairo2|libpixman|libpng16'
 {
     echo "pathloss $version, made by packaging/release.sh"
     echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
     echo "system: $(. /etc/os-release && echo "$PRETTY_NAME"), $(dpkg --print-architecture)"
     echo "packages:"
     dpkg-query -W -f '${db:Status-Abbrev} ${binary:Package} ${Version}\n' | sed -n 's/^ii  *//p' |
-        grep -E "^($shapers)(-[0-9]+)?(-[^ :]+)?[ :]" | sort | sed 's/^/  /'
+        grep -E "^(($shapers)(-[0-9]+)?(-[^ :]+)?|zlib1g)[ :]" | sort | sed 's/^/  /'
 } >dist/BUILDINFO
 
 (cd dist && sha256sum -- * >"$work/SHA256SUMS" && mv "$work/SHA256SUMS" .)

@@ -16,7 +16,7 @@ release() { # FOLDER UMASK TZ LANG PROVE
         umask "$2"
         git clone -q --no-local "$PWD" "$1"
         git -C "$1" checkout -q "$commit"
-        # The browser check's playwright-core, as npm ci put it here.
+        # The browser check's npm packages, as npm ci put them here.
         [ ! -d tests/web/node_modules ] || cp -a tests/web/node_modules "$1/tests/web/"
         cd "$1"
         TZ=$3 LANG=$4 LC_ALL=$4 PROVE=$5 packaging/release.sh

@@ -1,20 +1,38 @@
 "use strict";
-// Checks pathloss.html in Debian's chromium, opened from disk and from a
-// server on 127.0.0.1: every transcript typed into the page line by line
-// shows its .out byte for byte, with not one console message and no request
-// beyond the page itself; along the way the phone layout, keyboard and
+// Checks pathloss.html in the three engines Debian has: chromium (Blink)
+// through playwright-core, firefox-esr (Gecko) through puppeteer-core over
+// WebDriver BiDi, and WebKitGTK's MiniBrowser (WebKit, Safari's engine)
+// through WebKitWebDriver over plain W3C WebDriver. In each, opened from
+// disk: every transcript typed into the page line by line shows its .out
+// byte for byte, with not one console message and no request beyond the
+// page itself (WebDriver shows neither, so in WebKit the output alone
+// counts); along the way the phone and tablet layout, keyboard and
 // screen-reader hooks, focus and the restart after the end.
-// usage: node browser.js pathloss.html TRANSCRIPTS_DIR [--screenshots DIR]
+// Given the site's folder, the installable app too, served from 127.0.0.1
+// under a sub-path: the same checks, then the same again with the server
+// stopped, from the worker's store; last, a changed build published over
+// the app must reach it and remove the old store. In chromium also the
+// single page from the server, chromium's own verdict on installing the
+// app, and every request offline answered by the worker. WebKit needs an X
+// display: run this under xvfb-run.
+// usage: node browser.js pathloss.html TRANSCRIPTS_DIR [--site DIR]
+//        [--engines chromium,firefox,webkit] [--screenshots DIR]
 const fs = require("fs");
-const http = require("http");
+const os = require("os");
 const path = require("path");
 const { pathToFileURL } = require("url");
-const { chromium } = require("playwright-core");
+const { idle, staticServer, open } = require("./drive");
 
-const [pageFile, casesDir, shotsOption, shotsDir] = process.argv.slice(2);
+const [pageFile, casesDir, ...options] = process.argv.slice(2);
+const option = name => (options.includes(name) ? options[options.indexOf(name) + 1] : undefined);
+const [siteDir, shotsDir] = [option("--site"), option("--screenshots")];
+const engines = (option("--engines") || "chromium,firefox,webkit").split(",");
 const cases = fs.readdirSync(casesDir).filter(f => f.endsWith(".in")).map(f => f.slice(0, -3));
 const read = name => fs.readFileSync(path.join(casesDir, name), "latin1");
 let [passed, failed] = [0, 0];
+// The site is served from a copy, which the update check changes.
+const site = siteDir && fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-site-"));
+const server = staticServer(pageFile, site);
 
 // Runs in the page once a run has ended: what a phone user and a screen
 // reader depend on.
@@ -26,7 +44,9 @@ function pageProblems() {
     "lang es": document.documentElement.lang === "es",
     "log role and aria-live": log.getAttribute("role") === "log" && log.ariaLive === "polite",
     "labelled input": line.labels.length === 1 && line.labels[0].textContent.trim() !== "",
-    "text keyboard with Enter": line.inputMode === "text" && line.enterKeyHint === "enter",
+    // WebKitGTK, with no on-screen keyboard, does not reflect enterkeyhint.
+    "text keyboard with Enter": line.inputMode === "text" &&
+      (line.enterKeyHint ?? line.getAttribute("enterkeyhint")) === "enter",
     "no autocorrection": line.getAttribute("autocapitalize") === "off" && !line.spellcheck,
     "no sideways scroll": root.scrollWidth <= root.clientWidth,
     "readable text": parseFloat(getComputedStyle(log).fontSize) >= 14,
@@ -37,103 +57,180 @@ function pageProblems() {
   return Object.keys(wanted).filter(name => !wanted[name]);
 }
 
-// The page is not busy only while the program waits for input or has ended.
-const idle = page => page.waitForSelector("#output[aria-busy=false]");
-
 // Types the input as at a console: each line with Enter, then Ctrl-D for
 // text left without a line end, then Ctrl-D for the end of input; stops when
 // the program ends first (unless told not to end the input). Returns what
 // was typed, once the program waits again or has ended.
-async function type(page, input, close = true) {
+async function type(tab, input, close = true) {
   const lines = input.split("\n");
   const rest = lines.pop();
   const keys = lines.map(text => [text, "Enter"]).concat(rest ? [[rest, "Control+d"]] : []);
   let typed = "";
   for (const [text, key] of close ? keys.concat([["", "Control+d"]]) : keys) {
-    await idle(page);
-    if (await page.locator("#line").isDisabled()) break;
-    if (!(await page.locator("#line").evaluate(line => line === document.activeElement)))
-      throw new Error("focus not in the input");
-    await page.locator("#line").fill(text);
-    await page.keyboard.press(key);
+    await idle(tab);
+    const state = await tab.run(() => {
+      const line = document.getElementById("line");
+      return line.disabled ? "closed" : line === document.activeElement ? "open" : "no focus";
+    });
+    if (state === "closed") break;
+    if (state === "no focus") throw new Error("focus not in the input");
+    await tab.fill(text);
+    await tab.press(key);
     typed += key === "Enter" ? `${text}\n` : text;
   }
-  await idle(page);
+  await idle(tab);
   return typed;
 }
 
-async function checkCase(page, name) {
-  const typed = await type(page, read(`${name}.in`));
-  const shown = await page.evaluate(() => {
+async function checkCase(tab, name) {
+  const typed = await type(tab, read(`${name}.in`));
+  const shown = await tab.run(() => {
     const log = document.getElementById("output").cloneNode(true);
     const kbds = [...log.querySelectorAll("kbd")].map(kbd => kbd.remove() || kbd.textContent);
     return { output: log.textContent, typed: kbds.join("") };
   });
-  const problems = await page.evaluate(pageProblems);
+  const problems = await tab.run(pageProblems);
   if (shown.output !== read(`${name}.out`)) problems.push(`output ${JSON.stringify(shown.output)}`);
   if (shown.typed !== typed) problems.push(`typed lines shown as ${JSON.stringify(shown.typed)}`);
   return problems;
 }
 
-async function checkPage(browser, url) {
-  const context = await browser.newContext({ viewport: { width: 360, height: 640 } });
-  const page = await context.newPage();
-  page.setDefaultTimeout(10000);
-  const noise = [];
-  page.on("console", m => ["error", "warning"].includes(m.type()) && noise.push(m.text()));
-  page.on("pageerror", error => noise.push(error.message));
-  context.on("request", r => r.url() === url || r.url().startsWith("data:") || noise.push(r.url()));
-  await page.goto(url);
+function tally(label, problems) {
+  const lines = problems.map(problem => problem.slice(0, 300)).join("\n  ");
+  if (problems.length) console.log(`FAIL ${label}\n  ${lines}`);
+  problems.length ? failed++ : passed++;
+}
+
+// What a phone or a tablet shows when the page opens: nothing to scroll
+// sideways, and the input in sight.
+async function openingProblems(tab) {
+  const problems = [];
+  for (const [width, height] of [[768, 1024], [360, 640]]) {
+    await tab.resize(width, height);
+    problems.push(...await tab.run(size => {
+      const root = document.scrollingElement;
+      const box = document.getElementById("line").getBoundingClientRect();
+      return [root.scrollWidth <= root.clientWidth || `sideways scroll at ${size}`,
+              box.bottom <= innerHeight || `input out of sight at ${size}`].filter(p => p !== true);
+    }, `${width}x${height}`));
+  }
+  return problems;
+}
+
+// Runs every transcript in a new tab of ENGINE at URL; a request for
+// anything but what starts with OWN is a fault, and so, OFFLINE, is any
+// answer but the worker's. Returns the tab, still open.
+async function checkPage(engine, url, { own = url, offline = false } = {}) {
+  const tab = await engine.open(url, { own, offline });
+  const from = `${offline ? `${url} offline` : url} in ${engine.name}`;
+  await idle(tab);
+  tally(`opening ${from}`, await openingProblems(tab));
   for (const name of cases) {
     let problems;
     try {
-      problems = await checkCase(page, name);
-      await page.keyboard.press("Enter"); // on "start again", which has the focus
+      problems = await checkCase(tab, name);
+      await tab.press("Enter"); // on "start again", which has the focus
     } catch (error) {
       problems = [error.message];
-      await page.goto(url);
+      await tab.goto(url);
     }
-    problems.push(...noise.splice(0));
-    const lines = problems.map(problem => problem.slice(0, 300)).join("\n  ");
-    if (problems.length) console.log(`FAIL ${name} from ${url}\n  ${lines}`);
-    problems.length ? failed++ : passed++;
+    problems.push(...tab.noise.splice(0));
+    tally(`${name} from ${from}`, problems);
   }
-  if (shotsOption === "--screenshots" && url.startsWith("http")) {
-    await type(page, "144\n100\n", false);
-    await page.screenshot({ path: path.join(shotsDir, "phone.png"), fullPage: true });
-    await page.setViewportSize({ width: 1280, height: 800 });
-    await page.screenshot({ path: path.join(shotsDir, "desktop.png") });
+  return tab;
+}
+
+// A phone-sized app in light and dark, and a desktop window (chromium).
+async function screenshots(tab) {
+  await type(tab, "144\n100\n", false);
+  await tab.page.screenshot({ path: path.join(shotsDir, "phone.png"), fullPage: true });
+  await tab.page.emulateMedia({ colorScheme: "dark" });
+  await tab.page.screenshot({ path: path.join(shotsDir, "phone-dark.png"), fullPage: true });
+  await tab.page.emulateMedia({ colorScheme: "light" });
+  await tab.resize(1280, 800);
+  await tab.page.screenshot({ path: path.join(shotsDir, "desktop.png") });
+}
+
+// A changed build published in the same place: one byte of the page, and
+// of the worker, which names the new store.
+async function checkUpdate(engine, url, oldStores) {
+  const edit = (name, from, to) => {
+    const file = path.join(site, name);
+    fs.writeFileSync(file, fs.readFileSync(file, "utf8").replace(from, to));
+  };
+  edit("index.html", "<h1>Atenuación en espacio libre", "<h1>Atenuación en espacio librE");
+  edit("sw.js", /(const store = `[^`]*)`/, "$1+`");
+  const tab = await engine.open(url, { own: url, offline: false });
+  // The new worker takes over once its store is full and the old is gone.
+  const updated = stores => stores.length === 1 && !oldStores.includes(stores[0]);
+  let stores = oldStores;
+  for (let tries = 0; tries < 100 && !updated(stores); tries++) {
+    await new Promise(resolve => setTimeout(resolve, 100));
+    stores = await tab.run(() => caches.keys());
   }
-  await context.close();
+  await tab.goto(url);
+  const heading = await tab.run(() => document.querySelector("h1").textContent);
+  const problems = tab.noise.splice(0);
+  if (!heading.endsWith("librE")) problems.push(`the old page after the update: ${heading}`);
+  if (!updated(stores)) problems.push(`stores ${stores} after ${oldStores}`);
+  tally(`update of ${url} in ${engine.name}`, problems);
+  await tab.close();
+}
+
+// The single page from disk; the app online, then with the server stopped,
+// then updated; in chromium the rest.
+async function checkEngine(engine) {
+  await (await checkPage(engine, pathToFileURL(path.resolve(pageFile)).href)).close();
+  if (engine.verdicts) {
+    const tab = await checkPage(engine, server.url("pathloss.html"));
+    if (shotsDir && !site) await screenshots(tab);
+    await tab.close();
+  }
+  if (!site) return;
+  fs.cpSync(siteDir, site, { recursive: true });
+  const url = server.url("pathloss/");
+  let tab = await checkPage(engine, url);
+  await tab.run(() => navigator.serviceWorker.ready.then(() => true));
+  if (engine.verdicts) {
+    const { installable, manifest } = await engine.verdicts(tab);
+    tally(`installable from ${url}`, installable);
+    tally(`manifest of ${url}`, manifest);
+  }
+  const stores = await tab.run(() => caches.keys());
+  await tab.close();
+  await server.stop();
+  try {
+    tab = await checkPage(engine, url, { offline: true });
+    if (shotsDir && engine.verdicts) await screenshots(tab);
+    await tab.close();
+  } finally {
+    await server.start();
+  }
+  await checkUpdate(engine, url, stores);
 }
 
 async function main() {
-  const html = fs.readFileSync(pageFile);
-  const server = http.createServer((request, response) => {
-    const found = request.url === "/pathloss.html";
-    response.writeHead(found ? 200 : 404, { "Content-Type": "text/html; charset=utf-8" });
-    response.end(found ? html : "");
-  });
-  await new Promise(resolve => server.listen(0, "127.0.0.1", resolve));
-  // Each launch gets a fresh profile folder of its own from playwright.
-  const browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-  });
-  try {
-    await checkPage(browser, pathToFileURL(path.resolve(pageFile)).href);
-    await checkPage(browser, `http://127.0.0.1:${server.address().port}/pathloss.html`);
-  } finally {
-    await browser.close();
-    server.close();
+  await server.start();
+  for (const name of engines) {
+    const engine = await open[name]();
+    try {
+      await checkEngine(engine);
+    } catch (error) {
+      tally(`in ${name}`, [error.stack]);
+    } finally {
+      await engine.close();
+    }
   }
 }
 
+// Whatever happens, nothing here outlives ten minutes.
+setTimeout(() => process.exit(2), 600000).unref();
 main().catch(error => {
   console.log(error.stack);
   failed++;
 }).finally(() => {
+  server.stop();
+  if (site) fs.rmSync(site, { recursive: true, force: true });
   console.log(`${passed} passed, ${failed} failed`);
   process.exitCode = failed ? 1 : 0;
 });

@@ -1,0 +1,206 @@
+"use strict";
+// What the browser check and the benchmark share: the three engines Debian
+// has, driven alike (chromium through playwright-core over the DevTools
+// protocol, firefox-esr through puppeteer-core over WebDriver BiDi, WebKitGTK's
+// MiniBrowser through WebKitWebDriver over plain W3C WebDriver, which needs
+// an X display), and a static server on 127.0.0.1.
+const fs = require("fs");
+const http = require("http");
+const os = require("os");
+const path = require("path");
+const { spawn } = require("child_process");
+const { chromium } = require("playwright-core");
+const puppeteer = require("puppeteer-core");
+
+// The page is not busy only while the program waits for input or has ended.
+const idle = tab => tab.run(() => new Promise((resolve, reject) => {
+  const given = Date.now();
+  const check = () => {
+    if (document.querySelector("#output[aria-busy=false]")) resolve(true);
+    else if (Date.now() - given > 10000) reject(new Error("busy for 10 s"));
+    else setTimeout(check, 2);
+  };
+  check();
+}));
+
+// Serves PAGE at /pathloss.html and the files of the folder SITE under
+// /pathloss/, as a static host does, on 127.0.0.1; started again, on the
+// same port.
+function staticServer(page, site) {
+  const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript",
+                  ".webmanifest": "application/manifest+json", ".png": "image/png" };
+  let server, port = 0;
+  function serve(request, response) {
+    const address = new URL(request.url, "http://127.0.0.1");
+    const name = address.pathname.startsWith("/pathloss/") && (address.pathname.slice(10) || "index.html");
+    const file = address.pathname === "/pathloss.html" ? page
+               : site && /^[\w-]+\.\w+$/.test(name) && fs.existsSync(path.join(site, name)) && path.join(site, name);
+    response.writeHead(file ? 200 : 404, { "Content-Type": types[path.extname(file || ".html")] });
+    response.end(file ? fs.readFileSync(file) : "");
+  }
+  return {
+    url: name => `http://127.0.0.1:${port}/${name}`,
+    async start() {
+      server = http.createServer(serve);
+      await new Promise(resolve => server.listen(port, "127.0.0.1", resolve));
+      port = server.address().port;
+    },
+    async stop() {
+      if (!server || !server.listening) return;
+      const closed = new Promise(resolve => server.close(resolve));
+      server.closeAllConnections();
+      await closed;
+    },
+  };
+}
+
+// Tabs are alike in every engine: open(URL) gives one with goto(URL),
+// run(FUNCTION, ARGUMENT) in the page, fill(TEXT) the input, press(KEY)
+// (Enter or Control+d), resize(WIDTH, HEIGHT) of the viewport, close(),
+// and the console errors, page errors and stray requests seen so far in
+// noise. playwright's and puppeteer's pages differ only in what ENGINE
+// gives: fill, press, resize, the console's name for a warning, and
+// whether a response tells that the worker gave it.
+async function pageTab(page, url, { own, offline }, engine) {
+  page.setDefaultTimeout(10000);
+  const noise = [];
+  page.on("console", m => ["error", engine.warning].includes(m.type()) && noise.push(m.text()));
+  page.on("pageerror", error => noise.push(error.message));
+  page.on("request", r => r.url().startsWith(own) || r.url().startsWith("data:") || noise.push(r.url()));
+  page.on("requestfailed", r => noise.push(`failed: ${r.url()}`));
+  if (offline && engine.fromWorker)
+    page.on("response", r => r.fromServiceWorker() || r.url().startsWith("data:") ||
+                             noise.push(`not from the worker: ${r.url()}`));
+  const tab = {
+    page, noise,
+    goto: to => page.goto(to),
+    run: (script, argument) => page.evaluate(script, argument),
+    fill: text => engine.fill(page, text),
+    press: key => engine.press(page, key),
+    resize: (width, height) => engine.resize(page, { width, height }),
+    close: () => page.close(),
+  };
+  await tab.resize(360, 640);
+  await page.goto(url);
+  return tab;
+}
+
+// chromium in a profile that lasts the whole run, as an installed app's
+// does, with its own verdict on installing the app.
+async function openChromium() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-chromium-"));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+    viewport: { width: 360, height: 640 },
+  });
+  const engine = {
+    name: "chromium",
+    warning: "warning",
+    fromWorker: true,
+    fill: (page, text) => page.locator("#line").fill(text),
+    press: (page, key) => page.keyboard.press(key),
+    resize: (page, size) => page.setViewportSize(size),
+    open: async (url, how) => pageTab(await context.newPage(), url, how, engine),
+    // What keeps the app in TAB from being installed, and what is wrong
+    // with its manifest.
+    async verdicts(tab) {
+      const cdp = await context.newCDPSession(tab.page);
+      const { installabilityErrors } = await cdp.send("Page.getInstallabilityErrors");
+      const manifest = await cdp.send("Page.getAppManifest");
+      return {
+        installable: installabilityErrors.map(e => JSON.stringify(e)),
+        manifest: manifest.errors.map(e => e.message).concat(manifest.url ? [] : ["no manifest"]),
+      };
+    },
+    async close() {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+  return engine;
+}
+
+async function openFirefox() {
+  const browser = await puppeteer.launch({ browser: "firefox", executablePath: "/usr/bin/firefox-esr" });
+  const engine = {
+    name: "firefox",
+    warning: "warn",
+    fill: (page, text) => page.$eval("#line", (line, value) => { line.value = value; }, text),
+    press: async (page, key) => {
+      if (key === "Enter") return page.keyboard.press("Enter");
+      await page.keyboard.down("Control");
+      await page.keyboard.press("d");
+      await page.keyboard.up("Control");
+    },
+    resize: (page, size) => page.setViewport(size),
+    open: async (url, how) => pageTab(await browser.newPage(), url, how, engine),
+    close: () => browser.close(),
+  };
+  return engine;
+}
+
+// WebKitWebDriver on a port of its own, starting MiniBrowser full screen,
+// where the window is the viewport, in one window that every tab reuses.
+async function openWebKit() {
+  const portFinder = http.createServer();
+  await new Promise(resolve => portFinder.listen(0, "127.0.0.1", resolve));
+  const driverPort = portFinder.address().port;
+  await new Promise(resolve => portFinder.close(resolve));
+  const driver = spawn("WebKitWebDriver", [`--port=${driverPort}`, "--host=127.0.0.1"], { stdio: "ignore" });
+  // Not even a run cut short leaves the driver behind.
+  process.on("exit", () => driver.kill());
+  const call = async (method, command, body) => {
+    const response = await fetch(`http://127.0.0.1:${driverPort}${command}`, {
+      method, headers: { "Content-Type": "application/json" }, body: body && JSON.stringify(body),
+    });
+    const { value } = await response.json();
+    if (!response.ok) throw new Error(`${command}: ${value.message}`);
+    return value;
+  };
+  for (let tries = 0; ; tries++) {
+    try {
+      await call("GET", "/status");
+      break;
+    } catch (error) {
+      if (tries === 50) throw error;
+      await new Promise(resolve => setTimeout(resolve, 100));
+    }
+  }
+  const { sessionId } = await call("POST", "/session", { capabilities: { alwaysMatch: {
+    "webkitgtk:browserOptions": {
+      binary: "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser", args: ["--automation", "--full-screen"],
+    },
+  } } });
+  const session = `/session/${sessionId}`;
+  const run = (script, argument) => call("POST", `${session}/execute/sync`,
+    { script: `return (${script})(...arguments);`, args: argument === undefined ? [] : [argument] });
+  const tab = {
+    noise: [],
+    goto: url => call("POST", `${session}/url`, { url }),
+    run,
+    fill: text => run(value => { document.getElementById("line").value = value; }, text),
+    press: async key => {
+      const element = await call("GET", `${session}/element/active`);
+      await call("POST", `${session}/element/${Object.values(element)[0]}/value`,
+                 { text: key === "Enter" ? "\uE007" : "\uE009d\uE000" });
+    },
+    resize: (width, height) => call("POST", `${session}/window/rect`, { width, height }),
+    close: async () => {},
+  };
+  return {
+    name: "webkit",
+    async open(url) {
+      await tab.resize(360, 640);
+      await tab.goto(url);
+      return tab;
+    },
+    async close() {
+      await call("DELETE", session);
+      driver.kill();
+    },
+  };
+}
+
+module.exports = { idle, staticServer, open: { chromium: openChromium, firefox: openFirefox, webkit: openWebKit } };
