@@ -5,6 +5,9 @@
 #   test     every test of cmake --workflow --preset default
 #   release  packaging/release.sh: cross compilers, emulators, packaging
 #            tools, and the browser check's playwright-core from npm
+#   debian   packaging/debian-package.sh: the source package, sbuild, and
+#            the checks Debian's CI runs; reprotest builds on this machine,
+#            so the Build-Depends too
 #   ci       all of the above and what .ci/run adds: clang for the fuzzer,
 #            hyperfine for the benchmark, diffoscope for reproducible.sh,
 #            mmdebstrap for a fresh Debian 13 root
@@ -27,11 +30,13 @@ release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzi
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
          libc6:arm64 libc6:i386 qemu-user wine wine64 wine32:i386
          emscripten $node chromium"
+debian="$build git dpkg-dev debhelper devscripts lintian sbuild uidmap mmdebstrap blhc autopkgtest
+        piuparts reprotest faketime disorderfs diffoscope-minimal libgtest-dev libmpfr-dev python3"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"
 # shellcheck disable=SC2034 # read through eval below
-ci="$test $release clang libclang-rt-14-dev hyperfine diffoscope mmdebstrap"
+ci="$test $release $debian clang libclang-rt-14-dev hyperfine diffoscope mmdebstrap"
 
 list=false
 if [ "${1:-}" = --list ]; then
@@ -39,15 +44,15 @@ if [ "${1:-}" = --list ]; then
     shift
 fi
 [ $# -gt 0 ] || {
-    echo "usage: $0 [--list] build|test|release|ci..." >&2
+    echo "usage: $0 [--list] build|test|release|debian|ci..." >&2
     exit 2
 }
 packages=""
 for purpose in "$@"; do
     case $purpose in
-    build | test | release | ci) eval "packages=\"\$packages \$$purpose\"" ;;
+    build | test | release | debian | ci) eval "packages=\"\$packages \$$purpose\"" ;;
     *)
-        echo "install-deps: no purpose '$purpose' (build, test, release, ci)" >&2
+        echo "install-deps: no purpose '$purpose' (build, test, release, debian, ci)" >&2
         exit 2
         ;;
     esac
