@@ -5,9 +5,9 @@
 #   test     every test of cmake --workflow --preset default
 #   release  packaging/release.sh: cross compilers, emulators, packaging
 #            tools, and the browser check's playwright-core from npm
-#   debian   packaging/debian-package.sh: the source package, sbuild, and
-#            the checks Debian's CI runs; reprotest builds on this machine,
-#            so the Build-Depends too
+#   debian   packaging/debian-package.sh: the source package, sbuild, the
+#            checks Debian's CI runs and qemu-user for the cross builds;
+#            reprotest builds on this machine, so the Build-Depends too
 #   ci       all of the above and what .ci/run adds: clang for the fuzzer,
 #            hyperfine for the benchmark, diffoscope for reproducible.sh,
 #            mmdebstrap for a fresh Debian 13 root
@@ -30,8 +30,11 @@ release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzi
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
          libc6:arm64 libc6:i386 qemu-user wine wine64 wine32:i386
          emscripten $node chromium"
+# The cross builds' programs run here under qemu-user, on the targets' C
+# libraries.
 debian="$build git dpkg-dev debhelper devscripts lintian sbuild uidmap mmdebstrap blhc autopkgtest
-        piuparts reprotest faketime disorderfs diffoscope-minimal libgtest-dev libmpfr-dev python3"
+        piuparts reprotest faketime disorderfs diffoscope-minimal libgtest-dev libmpfr-dev python3
+        qemu-user libc6-arm64-cross libc6-s390x-cross"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"
