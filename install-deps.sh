@@ -6,9 +6,13 @@
 #   release  packaging/release.sh: cross compilers, emulators, packaging
 #            tools, the web app's icon renderer, the three browsers and
 #            the browser check's playwright-core and puppeteer-core from npm
-#   ci       all of the above and what .ci/run adds: clang for the fuzzer,
-#            hyperfine for the benchmark, diffoscope for reproducible.sh,
-#            mmdebstrap for a fresh Debian 13 root
+#   debian   packaging/debian-package.sh: the source package, sbuild, the
+#            checks Debian's CI runs and qemu-user for the cross builds;
+#            reprotest builds on this machine, so the Build-Depends too
+#   ci       test and release (not debian, which CI does not run yet) and
+#            what .ci/run adds: clang for the fuzzer, hyperfine for the
+#            benchmark, diffoscope for reproducible.sh, mmdebstrap for a
+#            fresh Debian 13 root
 # This is the one place that names them; the README, .ci/run and the
 # release's own tool check all send you here.
 #
@@ -28,6 +32,11 @@ release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzi
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
          libc6:arm64 libc6:i386 qemu-user wine wine64 wine32:i386
          emscripten librsvg2-bin $node chromium firefox-esr webkit2gtk-driver xvfb xauth"
+# The cross builds' programs run here under qemu-user, on the targets' C
+# libraries.
+debian="$build git dpkg-dev debhelper devscripts lintian sbuild uidmap mmdebstrap blhc autopkgtest
+        piuparts reprotest faketime disorderfs diffoscope-minimal libgtest-dev libmpfr-dev python3
+        qemu-user libc6-arm64-cross libc6-s390x-cross"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"
@@ -40,15 +49,15 @@ if [ "${1:-}" = --list ]; then
     shift
 fi
 [ $# -gt 0 ] || {
-    echo "usage: $0 [--list] build|test|release|ci..." >&2
+    echo "usage: $0 [--list] build|test|release|debian|ci..." >&2
     exit 2
 }
 packages=""
 for purpose in "$@"; do
     case $purpose in
-    build | test | release | ci) eval "packages=\"\$packages \$$purpose\"" ;;
+    build | test | release | debian | ci) eval "packages=\"\$packages \$$purpose\"" ;;
     *)
-        echo "install-deps: no purpose '$purpose' (build, test, release, ci)" >&2
+        echo "install-deps: no purpose '$purpose' (build, test, release, debian, ci)" >&2
         exit 2
         ;;
     esac
