@@ -13,17 +13,11 @@ const { idle, staticServer, open } = require("../tests/web/drive");
 
 const [pageFile, siteDir, runs = 9] = process.argv.slice(2);
 
-const ready = tab => tab.run(() => new Promise(resolve => {
-  const look = () => (document.querySelector("#output[aria-busy=false]") ? resolve(performance.now())
-                                                                          : setTimeout(look, 1));
-  look();
-}));
-
 async function median(tab, url) {
   const times = [];
   for (let run = 0; run < runs; run++) {
     await tab.goto(url);
-    times.push(await ready(tab));
+    times.push(await idle(tab));
   }
   times.sort((a, b) => a - b);
   return times[Math.floor(times.length / 2)].toFixed(0);

@@ -3,17 +3,15 @@
 it writes, byte for byte, with the expected output.
 
 usage: transcript.py [--crlf] COMMAND... CASE.in CASE.out
+       transcript.py [--crlf] COMMAND... DIR    (every DIR/NAME.in, NAME.out)
 --crlf folds CR LF to LF first, for a Windows build."""
+import glob
 import os
 import subprocess
 import sys
 
 
-def main(argv):
-    crlf = argv[:1] == ["--crlf"]
-    if crlf:
-        argv = argv[1:]
-    command, case_in, case_out = argv[:-2], argv[-2], argv[-1]
+def check(command, case_in, case_out, crlf):
     with open(case_in, "rb") as f:
         given = f.read()
     with open(case_out, "rb") as f:
@@ -35,7 +33,20 @@ def main(argv):
         for problem in problems:
             print("%s with arguments %s: %s" % (case_in, extra, problem))
         failures += len(problems)
-    return 1 if failures else 0
+    return failures
+
+
+def main(argv):
+    crlf = argv[:1] == ["--crlf"]
+    if crlf:
+        argv = argv[1:]
+    if os.path.isdir(argv[-1]):
+        command = argv[:-1]
+        cases = [(c, c[:-3] + ".out") for c in sorted(glob.glob(os.path.join(argv[-1], "*.in")))]
+    else:
+        command, cases = argv[:-2], [(argv[-2], argv[-1])]
+    failures = sum(check(command, case_in, case_out, crlf) for case_in, case_out in cases)
+    return 1 if failures or not cases else 0
 
 
 if __name__ == "__main__":
