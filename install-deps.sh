@@ -3,16 +3,16 @@
 # root or through sudo:
 #   build    the program alone
 #   test     every test of cmake --workflow --preset default
-#   release  packaging/release.sh: cross compilers, emulators, packaging
-#            tools, the web app's icon renderer, the three browsers and
-#            the browser check's playwright-core and puppeteer-core from npm
-#   debian   packaging/debian-package.sh: the source package, sbuild, the
-#            checks Debian's CI runs and qemu-user for the cross builds;
-#            reprotest builds on this machine, so the Build-Depends too
-#   ci       test and release (not debian, which CI does not run yet) and
-#            what .ci/run adds: clang for the fuzzer, hyperfine for the
-#            benchmark, diffoscope for reproducible.sh, mmdebstrap for a
-#            fresh Debian 13 root
+#   release  packaging/release.sh: cross compilers and the C library of
+#            every architecture this Debian release has, emulators,
+#            debhelper, the checks Debian's CI runs (sbuild, lintian, blhc,
+#            autopkgtest, piuparts, reprotest, which builds here and so
+#            needs the Build-Depends too), the web app's icon renderer, the
+#            three browsers and the browser check's playwright-core and
+#            puppeteer-core from npm
+#   ci       test and release and what .ci/run adds: clang for the fuzzer,
+#            hyperfine for the benchmark, diffoscope for reproducible.sh,
+#            mmdebstrap for a fresh Debian 13 root
 # This is the one place that names them; the README, .ci/run and the
 # release's own tool check all send you here.
 #
@@ -25,18 +25,23 @@ build="cmake g++ make"
 node="nodejs ca-certificates"
 test="$build libgtest-dev python3 valgrind clang-format clang-tidy cppcheck libmpfr-dev
       emscripten $node"
-# The arm64 and i386 C libraries let dpkg-shlibdeps and qemu-user see the
-# targets' own; wine32 runs the 32-bit Windows program.
-release="$build python3 git file dpkg-dev lintian groff-base devscripts zip unzip
-         g++-i686-linux-gnu g++-aarch64-linux-gnu g++-arm-linux-gnueabi
-         g++-mingw-w64-x86-64 g++-mingw-w64-i686
-         libc6:arm64 libc6:i386 qemu-user wine wine64 wine32:i386
+# Every architecture of this Debian release gets a .deb, cross-built here:
+# dpkg-shlibdeps reads each target's own C library through multiarch. Debian
+# 13 has riscv64 and no more mips; the armhf .deb is built for ARMv6 by the
+# armel compiler and stripped by armhf's binutils. wine32 runs the 32-bit
+# Windows program.
+case $(. /etc/os-release && echo "${VERSION_CODENAME:-}") in
+bookworm) ports="g++-mips64el-linux-gnuabi64 g++-mipsel-linux-gnu libc6:mips64el libc6:mipsel" ;;
+*) ports="g++-riscv64-linux-gnu libc6:riscv64" ;;
+esac
+release="$build python3 git file dpkg-dev debhelper lintian groff-base devscripts zip unzip
+         g++-i686-linux-gnu g++-aarch64-linux-gnu g++-arm-linux-gnueabi binutils-arm-linux-gnueabihf
+         g++-powerpc64le-linux-gnu g++-s390x-linux-gnu g++-riscv64-linux-gnu $ports
+         libc6:arm64 libc6:i386 libc6:armel libc6:ppc64el libc6:s390x
+         g++-mingw-w64-x86-64 g++-mingw-w64-i686 qemu-user wine wine64 wine32:i386
+         sbuild uidmap mmdebstrap blhc autopkgtest piuparts reprotest faketime disorderfs
+         diffoscope-minimal libgtest-dev libmpfr-dev
          emscripten librsvg2-bin $node chromium firefox-esr webkit2gtk-driver xvfb xauth"
-# The cross builds' programs run here under qemu-user, on the targets' C
-# libraries.
-debian="$build git dpkg-dev debhelper devscripts lintian sbuild uidmap mmdebstrap blhc autopkgtest
-        piuparts reprotest faketime disorderfs diffoscope-minimal libgtest-dev libmpfr-dev python3
-        qemu-user libc6-arm64-cross libc6-s390x-cross"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"
@@ -49,15 +54,15 @@ if [ "${1:-}" = --list ]; then
     shift
 fi
 [ $# -gt 0 ] || {
-    echo "usage: $0 [--list] build|test|release|debian|ci..." >&2
+    echo "usage: $0 [--list] build|test|release|ci..." >&2
     exit 2
 }
 packages=""
 for purpose in "$@"; do
     case $purpose in
-    build | test | release | debian | ci) eval "packages=\"\$packages \$$purpose\"" ;;
+    build | test | release | ci) eval "packages=\"\$packages \$$purpose\"" ;;
     *)
-        echo "install-deps: no purpose '$purpose' (build, test, release, debian, ci)" >&2
+        echo "install-deps: no purpose '$purpose' (build, test, release, ci)" >&2
         exit 2
         ;;
     esac

@@ -5,7 +5,9 @@
 # transcripts say, byte for byte; the package holds exactly its files, its
 # man pages render without a warning, lintian finds nothing. Lists them all
 # in dist/SHA256SUMS; the source tarball must build and pass every test by
-# itself. This is the only place that makes and checks packages.
+# itself, and the Debian source package, from which every .deb is built,
+# must pass the checks Debian's own CI runs (packaging/debian-checks.sh).
+# This is the only place that makes and checks packages.
 #
 # The same commit gives the same bytes wherever, whenever and by whomever it
 # is built: every time stamped into an artifact is the last commit's.
@@ -28,31 +30,44 @@ fi
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 umask 022
 
-# One line a target: its compiler triplet (cmake/toolchain/TRIPLET.cmake; -
-# for this machine's own compiler; emscripten for emcmake's), the
-# architecture of its .deb (- for none), the name of its portable archive,
-# and what runs its program here (- natively; RUNNER:CPU,CPU... under each
-# of those CPUs in turn). The 32-bit ARM program is built for ARMv6, so it
-# is proven on the Raspberry Pi 1's CPU and on the newest.
+# One line a target: its name; the Debian architecture of its .deb, built
+# from the source package where this Debian release has that architecture
+# (- for none); the compiler triplet of its portable archive
+# (cmake/toolchain/TRIPLET.cmake; native for this machine's own compiler,
+# emscripten for emcmake's; - for none); and what runs its program here (-
+# natively; RUNNER:CPU,CPU... under each of those CPUs in turn). The 32-bit
+# ARM programs for the Raspberry Pi are built for ARMv6, so they are proven
+# on the Pi 1's CPU and on the newest.
 targets=(
-    "-                  amd64 linux-x86_64  -"
-    "i686-linux-gnu     i386  linux-i686    -"
-    "aarch64-linux-gnu  arm64 linux-aarch64 qemu-aarch64"
-    "arm-linux-gnueabi  armhf linux-arm32   qemu-arm:arm1176,max"
-    "x86_64-w64-mingw32 -     windows-x64   /usr/lib/wine/wine64"
-    "i686-w64-mingw32   -     windows-x86   /usr/lib/wine/wine"
-    "emscripten         -     web           chromium"
+    "linux-x86_64  amd64    native             -"
+    "linux-i686    i386     i686-linux-gnu     -"
+    "linux-aarch64 arm64    aarch64-linux-gnu  qemu-aarch64"
+    "linux-arm32   armhf    arm-linux-gnueabi  qemu-arm:arm1176,max"
+    "linux-riscv64 riscv64  riscv64-linux-gnu  qemu-riscv64"
+    "armel         armel    -                  qemu-arm"
+    "mips64el      mips64el -                  qemu-mips64el"
+    "mipsel        mipsel   -                  qemu-mipsel"
+    "ppc64el       ppc64el  -                  qemu-ppc64le"
+    "s390x         s390x    -                  qemu-s390x"
+    "windows-x64   -        x86_64-w64-mingw32 /usr/lib/wine/wine64"
+    "windows-x86   -        i686-w64-mingw32   /usr/lib/wine/wine"
+    "web           -        emscripten         chromium"
 )
 
+# The architectures of this Debian release, as its archive lists them.
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+debian_archs=" $(sed -n 's/^Architectures: //p' /var/lib/apt/lists/*_dists_"${codename}"_*Release 2>/dev/null | head -n 1) "
+native=$(dpkg --print-architecture)
+
 # The targets named, or every one and the source.
-names=$(printf '%s\n' "${targets[@]}" | awk '{ print $3 }' | tr '\n' ' ')
+names=$(printf '%s\n' "${targets[@]}" | awk '{ print $1 }' | tr '\n' ' ')
 # shellcheck disable=SC2086 # one word a name
 [ $# -gt 0 ] || set -- $names source
 chosen=" $* "
 selected=()
 for name in "$@"; do
     [ "$name" != source ] || continue
-    target=$(printf '%s\n' "${targets[@]}" | awk -v name="$name" '$3 == name')
+    target=$(printf '%s\n' "${targets[@]}" | awk -v name="$name" '$1 == name')
     [ -n "$target" ] || {
         echo "release: no target '$name'; there are ${names}and source" >&2
         exit 2
@@ -61,17 +76,24 @@ for name in "$@"; do
 done
 
 # A check whose tool is missing must not pass unnoticed.
-tools=(cmake g++ python3 gzip tar cpack dpkg-deb lintian groff readelf hardening-check zip unzip strings)
+tools=(cmake g++ python3 gzip tar dpkg-source dpkg-buildpackage dh dpkg-deb lintian groff readelf
+    hardening-check zip unzip strings)
 for target in "${selected[@]}"; do
-    read -r triplet _ _ runner <<<"$target"
+    read -r _ deb_arch triplet runner <<<"$target"
     case $triplet in
-    -) ;;
+    - | native) ;;
     emscripten)
         tools+=(emcmake rsvg-convert node tests/web/node_modules/.bin/playwright-core
             firefox-esr WebKitWebDriver xvfb-run)
         ;;
     *) tools+=("$triplet-g++" "$triplet-objdump") ;;
     esac
+    # A cross-built .deb is compiled and stripped by the target's own tools.
+    if [[ $deb_arch != - && $deb_arch != "$native" && $debian_archs == *" $deb_arch "* ]]; then
+        gnu_type=$(dpkg-architecture -a"$deb_arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)
+        tools+=("$gnu_type-strip")
+        [ "$triplet" != - ] || tools+=("$gnu_type-g++")
+    fi
     [ "$runner" = - ] || tools+=("${runner%%:*}")
 done
 for tool in "${tools[@]}"; do
@@ -82,6 +104,11 @@ for tool in "${tools[@]}"; do
 done
 
 version=$(sed -n 's/^project(pathloss VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+revision=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
+[ "${revision%-*}" = "$version" ] || {
+    echo "release: packaging/debian/changelog is at $revision, the project at $version" >&2
+    exit 1
+}
 work=$PWD/build/release
 rm -rf "$work" dist
 mkdir -p "$work" dist
@@ -155,12 +182,54 @@ build() {
     shift 2
     local configure=(cmake -DBUILD_TESTING=OFF)
     case $triplet in
-    -) ;;
+    native) ;;
     emscripten) configure=(emcmake cmake) ;;
     *) configure+=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain/$triplet.cmake") ;;
     esac
     "${configure[@]}" -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.log"
     cmake --build "$dir" >>"$dir.log"
+}
+
+# The source, as a tarball that builds and tests with nothing else: the
+# tracked files (or, built from such a tarball, all of it again) and the
+# commit's time.
+source=pathloss-$version
+mkdir -p "$work/source/$source"
+if [ -e .git ]; then
+    git ls-files -z
+else
+    find . \( -path ./build -o -path ./dist -o -name __pycache__ -o -name node_modules \) -prune \
+        -o -type f -print0
+fi | tar --null -T - -cf - | tar -C "$work/source/$source" -xf -
+echo "$SOURCE_DATE_EPOCH" >"$work/source/$source/packaging/source-date-epoch"
+tarball "$work/source" "$source" "$work/source/$source.tar.gz"
+
+# The Debian source package: that tarball as its .orig, byte for byte, and
+# packaging/debian as debian/, dated by the commit like everything else.
+# Every .deb is built from it.
+mkdir "$work/debian"
+cp "$work/source/$source.tar.gz" "$work/debian/pathloss_$version.orig.tar.gz"
+tar -C "$work/debian" -xzf "$work/source/$source.tar.gz"
+cp -R packaging/debian "$work/debian/$source/debian"
+chmod -R u=rwX,go=rX "$work/debian/$source/debian"
+find "$work/debian/$source/debian" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+(cd "$work/debian" && dpkg-source -b "$source" >"$work/debian.log")
+
+# Builds the .deb for ARCH from it, as Debian's builders would on this
+# machine: cross-built, with the cross profile, for any other architecture,
+# and for ARMv6 where it is armhf. The tests are left to the source
+# package's own build, which packaging/debian-checks.sh makes.
+build_deb() {
+    local arch=$1 dir=$work/deb-$1 options=(-b -uc -us -Jauto) profiles=nocheck
+    [ "$arch" = "$native" ] || {
+        options+=(-a"$arch")
+        profiles+=,cross
+    }
+    [ "$arch" != armhf ] || profiles+=,pkg.pathloss.armv6
+    mkdir "$dir"
+    cp -R "$work/debian/$source" "$dir/"
+    (cd "$dir/$source" && DEB_BUILD_OPTIONS="nocheck noautodbgsym" \
+        dpkg-buildpackage "${options[@]}" -P"$profiles") >"$dir.log" 2>&1
 }
 
 # The Windows programs run in a wine prefix of their own, with a persistent
@@ -175,47 +244,47 @@ if [[ $chosen == *" windows-"* ]]; then
 fi
 
 for target in "${selected[@]}"; do
-    read -r triplet deb_arch platform runner <<<"$target"
+    read -r platform deb_arch triplet runner <<<"$target"
     echo "release: $platform"
 
-    if [ "$deb_arch" != - ]; then
-        # dpkg-shlibdeps reads the target's own C library through multiarch.
-        build "$triplet" "$work/$deb_arch" -DPATHLOSS_PORTABLE=OFF \
-            -DCPACK_DEBIAN_PACKAGE_ARCHITECTURE="$deb_arch"
-        deb=pathloss_${version}_$deb_arch.deb
-        DEB_HOST_ARCH=$deb_arch cpack -G DEB --config "$work/$deb_arch/CPackConfig.cmake" \
-            -B "$work/$deb_arch/package" >>"$work/$deb_arch.log"
-        mv "$work/$deb_arch/package/$deb" dist/
-        tags=$(lintian --pedantic -I "dist/$deb" 2>/dev/null) || true
+    if [[ $deb_arch != - && $debian_archs != *" $deb_arch "* ]]; then
+        echo "release: no $deb_arch .deb: $(. /etc/os-release && echo "$PRETTY_NAME") has no $deb_arch"
+    elif [ "$deb_arch" != - ]; then
+        deb=pathloss_${revision}_$deb_arch.deb
+        build_deb "$deb_arch"
+        mv "$work/deb-$deb_arch/$deb" dist/
+        # The ITP bug that Debian's first upload closes does not exist yet.
+        tags=$(lintian --pedantic -I --suppress-tags initial-upload-closes-no-bugs "dist/$deb" 2>/dev/null) || true
         [ -z "$tags" ] || fail "$deb: lintian: $tags"
-        unpacked=$work/$deb_arch/unpacked
+        unpacked=$work/deb-$deb_arch/unpacked
         dpkg-deb -x "dist/$deb" "$unpacked"
         doc=usr/share/doc/pathloss man=usr/share/man
-        # A program that carries its C library in says why, to lintian.
-        override=()
-        readelf -lW "$unpacked/usr/bin/pathloss" | grep -q 'program interpreter' ||
-            override=(usr/share/lintian/overrides/pathloss)
-        holds "$deb" "$unpacked" usr/bin/pathloss $doc/README.md $doc/NEWS $doc/copyright \
-            $doc/changelog.gz $man/man1/pathloss.1.gz $man/es/man1/pathloss.1.gz "${override[@]}"
-        man_pages_render "$deb" "$unpacked"
         # Every protection the architecture can have: control-flow
         # protection is x86's, branch protection arm64's (hardening-check
-        # reports both everywhere from Debian 13 on). The static ARMv6
-        # program can have neither PIE nor immediate binding.
+        # reports both everywhere from Debian 13 on). A program that carries
+        # its C library in, the ARMv6 one, can have neither PIE nor immediate
+        # binding, and says why to lintian.
         case $deb_arch in
         amd64 | i386) elsewhere="Branch Protection" ;;
         arm64) elsewhere="Control flow integrity" ;;
-        *) elsewhere="" ;;
+        *) elsewhere="Branch Protection|Control flow integrity" ;;
         esac
-        if [ -n "$elsewhere" ]; then
+        override=()
+        if readelf -lW "$unpacked/usr/bin/pathloss" | grep -q 'program interpreter'; then
             hardening=$(hardening-check "$unpacked/usr/bin/pathloss" 2>/dev/null) || true
-            ! grep ': no' <<<"$hardening" | grep -qv "^ $elsewhere:" ||
+            ! grep ': no' <<<"$hardening" | grep -qEv "^ ($elsewhere):" ||
                 fail "$deb: hardening-check: $hardening"
+        else
+            override=(usr/share/lintian/overrides/pathloss)
         fi
-        qemu_root=()
-        [ "$runner" = - ] || qemu_root=(-L "/usr/$triplet")
-        prove "$deb" "$runner" "${qemu_root[@]}" "$unpacked/usr/bin/pathloss"
+        holds "$deb" "$unpacked" usr/bin/pathloss $doc/README.md.gz $doc/NEWS.gz $doc/copyright \
+            $doc/changelog.Debian.gz $man/man1/pathloss.1.gz $man/es/man1/pathloss.1.gz "${override[@]}"
+        man_pages_render "$deb" "$unpacked"
+        # On the target's own C library, as Debian installs it (multiarch):
+        # qemu-user finds its loader here.
+        prove "$deb" "$runner" "$unpacked/usr/bin/pathloss"
     fi
+    [ "$triplet" != - ] || continue
 
     name=pathloss-$version-$platform
     if [ "$platform" = web ]; then
@@ -300,26 +369,18 @@ for target in "${selected[@]}"; do
     esac
 done
 
-# The source, as a tarball that builds and tests with nothing else: the
-# tracked files (or, built from such a tarball, all of it again) and the
-# commit's time.
 if [[ $chosen == *" source "* ]]; then
-    source=pathloss-$version
-    mkdir -p "$work/source/$source"
-    if [ -e .git ]; then
-        git ls-files -z
-    else
-        find . \( -path ./build -o -path ./dist -o -name __pycache__ -o -name node_modules \) -prune \
-            -o -type f -print0
-    fi | tar --null -T - -cf - | tar -C "$work/source/$source" -xf -
-    echo "$SOURCE_DATE_EPOCH" >"$work/source/$source/packaging/source-date-epoch"
-    tarball "$work/source" "$source" "dist/$source.tar.gz"
+    cp "$work/source/$source.tar.gz" "$work/debian/"*.orig.tar.gz "$work/debian/"*.debian.tar.xz \
+        "$work/debian/"*.dsc dist/
     if [ "${PROVE:-yes}" != no ]; then
         echo "release: $source.tar.gz, built and tested by itself"
         mkdir "$work/distcheck"
         tar -C "$work/distcheck" -xzf "dist/$source.tar.gz"
         (cd "$work/distcheck/$source" && env -u WINEPREFIX cmake --workflow --preset default) \
             >"$work/distcheck.log" 2>&1 || fail "$source.tar.gz: its own tests, see $work/distcheck.log"
+        echo "release: the Debian source package, as Debian's CI checks it"
+        packaging/debian-checks.sh "dist/pathloss_$revision.dsc" "$work/debian-checks" ||
+            fail "pathloss_$revision.dsc: the checks Debian's CI runs, see $work/debian-checks"
     fi
 fi
 
@@ -328,7 +389,7 @@ fi
 # the same bytes; other versions may well not.
 shapers='binutils|cpp|gcc|g\+\+|lib(c6|gcc-[0-9]+|stdc\+\+-[0-9]+)-dev|linux-libc-dev|mingw-w64'
 shapers+='|emscripten|binaryen|clang-[0-9]+|lld-[0-9]+|libllvm[0-9]+|nodejs|node-acorn'
-shapers+='|cmake|libarchive[0-9]+|dpkg|dpkg-dev|zip|gzip|tar'
+shapers+='|cmake|libarchive[0-9]+|dpkg|dpkg-dev|debhelper|dwz|libfile-stripnondeterminism-perl|zip|gzip|tar'
 shapers+='|librsvg2|libcairo2|libpixman|libpng16'
 {
     echo "pathloss $version, made by packaging/release.sh"
@@ -336,7 +397,7 @@ shapers+='|librsvg2|libcairo2|libpixman|libpng16'
     echo "system: $(. /etc/os-release && echo "$PRETTY_NAME"), $(dpkg --print-architecture)"
     echo "packages:"
     dpkg-query -W -f '${db:Status-Abbrev} ${binary:Package} ${Version}\n' | sed -n 's/^ii  *//p' |
-        grep -E "^(($shapers)(-[0-9]+)?(-[^ :]+)?|zlib1g)[ :]" | sort | sed 's/^/  /'
+        grep -E "^(($shapers)(-[0-9]+)?(-[^ :]+)?|libc6|zlib1g)[ :]" | sort | sed 's/^/  /'
 } >dist/BUILDINFO
 
 (cd dist && sha256sum -- * >"$work/SHA256SUMS" && mv "$work/SHA256SUMS" .)
