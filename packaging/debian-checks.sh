@@ -80,10 +80,11 @@ if [ ! -e "$chroot" ]; then
 fi
 
 # sbuild builds as an unprivileged user in a namespace of its own, with the
-# network cut. The .changes takes its distribution from the changelog, as an
-# upload's does.
-step sbuild "${as_builder[@]}" sbuild --chroot-mode=unshare --chroot="$chroot" --arch="$arch" \
-    --build-dir="$work" --no-run-lintian --no-run-piuparts --no-run-autopkgtest "$dsc"
+# network cut. The .changes names the changelog's distribution, as an
+# upload's does, whatever release the chroot has.
+distribution=$(tar -xJOf "${dsc%.dsc}.debian.tar.xz" debian/changelog | dpkg-parsechangelog -l - -S Distribution)
+step sbuild "${as_builder[@]}" sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$distribution" \
+    --arch="$arch" --build-dir="$work" --no-run-lintian --no-run-piuparts --no-run-autopkgtest "$dsc"
 [ -z "${failures[*]}" ] || exit 1
 changes=$work/pathloss_${revision}_$arch.changes
 debs=("$work"/*_"$arch".deb)
