@@ -9,13 +9,15 @@
 # usage: packaging/debian-checks.sh DSC WORK
 # The chroot tarball is PATHLOSS_CHROOT_CACHE/SUITE-ARCH.tar.gz (default:
 # the build user's ~/.cache/sbuild, where sbuild itself looks); mmdebstrap
-# makes it where there is none. ./install-deps.sh release installs the tools.
+# makes it where there is none. PATHLOSS_UPGRADE_FROM names an earlier
+# release's .deb for this machine, from which piuparts then also upgrades.
+# ./install-deps.sh release installs the tools.
 set -euo pipefail
 [ $# -eq 2 ] || {
     echo "usage: $0 DSC WORK" >&2
     exit 2
 }
-for tool in sbuild mmdebstrap lintian blhc autopkgtest piuparts reprotest; do
+for tool in sbuild mmdebstrap lintian blhc autopkgtest piuparts reprotest dpkg-scanpackages; do
     command -v "$tool" >/dev/null || {
         echo "debian-checks: $tool is missing (./install-deps.sh release installs it)" >&2
         exit 1
@@ -98,7 +100,16 @@ step blhc silent blhc --all --debian "$work/pathloss_${revision}_$arch.build"
 # The chroot tarball holds no package lists.
 step autopkgtest "${as_builder[@]}" autopkgtest --setup-commands="apt-get update" "$changes" "$dsc" \
     -- unshare --release "$suite" --arch "$arch" --tarball "$chroot"
-step piuparts piuparts --basetgz "$chroot" --distribution "$suite" "${debs[@]}"
+# Given an earlier release's .deb, piuparts finds it in a repository of
+# its own and upgrades from it too.
+upgrade=()
+if [ -n "${PATHLOSS_UPGRADE_FROM:-}" ]; then
+    mkdir "$work/earlier"
+    cp "$PATHLOSS_UPGRADE_FROM" "$work/earlier/"
+    (cd "$work/earlier" && dpkg-scanpackages . >Packages 2>/dev/null)
+    upgrade=(--bindmount "$work/earlier" --extra-repo "deb [trusted=yes] file://$work/earlier ./")
+fi
+step piuparts piuparts --basetgz "$chroot" --distribution "$suite" "${upgrade[@]}" "${debs[@]}"
 # Two builds on this machine under reprotest's default variations; the
 # tests, which the clean build has run, would only take the time.
 step reprotest reprotest --store-dir="$work/reprotest" \
