@@ -34,7 +34,7 @@ case $(. /etc/os-release && echo "${VERSION_CODENAME:-}") in
 bookworm) ports="g++-mips64el-linux-gnuabi64 g++-mipsel-linux-gnu libc6:mips64el libc6:mipsel" ;;
 *) ports="g++-riscv64-linux-gnu libc6:riscv64" ;;
 esac
-release="$build python3 git file dpkg-dev debhelper lintian groff-base devscripts zip unzip
+release="$build build-essential python3 git file dpkg-dev debhelper lintian groff-base devscripts zip unzip
          g++-i686-linux-gnu g++-aarch64-linux-gnu g++-arm-linux-gnueabi binutils-arm-linux-gnueabihf
          g++-powerpc64le-linux-gnu g++-s390x-linux-gnu g++-riscv64-linux-gnu $ports
          libc6:arm64 libc6:i386 libc6:armel libc6:ppc64el libc6:s390x

@@ -27,14 +27,10 @@ export TZ=UTC LC_ALL=C
 umask 022
 
 source=$(realpath "$1")
-work=$(realpath -m "$2")
-rm -rf "$work"
-mkdir -p "$work"
-# sbuild writes its packages beside the source package it builds.
-cp "${source%.dsc}".* "$(dirname "$source")/"*.orig.tar.gz "$work/"
-dsc=$work/$(basename "$source")
-revision=$(basename "$dsc" .dsc)
-revision=${revision#pathloss_}
+out=$(realpath -m "$2")
+earlier=${PATHLOSS_UPGRADE_FROM:+$(realpath "$PATHLOSS_UPGRADE_FROM")}
+rm -rf "$out"
+mkdir -p "$out"
 arch=$(dpkg --print-architecture)
 suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
 
@@ -49,8 +45,22 @@ if [ "$(id -u)" -eq 0 ]; then
     id "$builder" >/dev/null 2>&1 || useradd --create-home --shell /bin/sh "$builder"
     home=$(getent passwd "$builder" | cut -d: -f6)
     as_builder=(runuser -u "$builder" -- env HOME="$home")
-    chown "$builder" "$work"
 fi
+# That user may not reach WORK, under a folder private to root: the checks
+# run in a folder of their own, which ends up in WORK.
+work=$out
+if [ -n "${builder:-}" ]; then
+    work=$(mktemp -d)
+    chmod 755 "$work"
+    chown "$builder" "$work"
+    trap 'cp -R "$work/." "$out/" && rm -rf "$work"' EXIT
+fi
+cd "$work"
+# sbuild writes its packages beside the source package it builds.
+cp "${source%.dsc}".* "$(dirname "$source")/"*.orig.tar.gz "$work/"
+dsc=$work/$(basename "$source")
+revision=$(basename "$dsc" .dsc)
+revision=${revision#pathloss_}
 cache=${PATHLOSS_CHROOT_CACHE:-$home/.cache/sbuild}
 chroot=$cache/$suite-$arch.tar.gz
 
@@ -103,9 +113,9 @@ step autopkgtest "${as_builder[@]}" autopkgtest --setup-commands="apt-get update
 # Given an earlier release's .deb, piuparts finds it in a repository of
 # its own and upgrades from it too.
 upgrade=()
-if [ -n "${PATHLOSS_UPGRADE_FROM:-}" ]; then
+if [ -n "$earlier" ]; then
     mkdir "$work/earlier"
-    cp "$PATHLOSS_UPGRADE_FROM" "$work/earlier/"
+    cp "$earlier" "$work/earlier/"
     (cd "$work/earlier" && dpkg-scanpackages . >Packages 2>/dev/null)
     upgrade=(--bindmount "$work/earlier" --extra-repo "deb [trusted=yes] file://$work/earlier ./")
 fi
@@ -117,7 +127,7 @@ step reprotest reprotest --store-dir="$work/reprotest" \
     "$dsc" -- null
 
 if [ "${#failures[@]}" -gt 0 ]; then
-    echo "debian-checks: FAILED: ${failures[*]} (their logs: $work/NAME.log)" >&2
+    echo "debian-checks: FAILED: ${failures[*]} (their logs: $out/NAME.log)" >&2
     exit 1
 fi
 echo "debian-checks: every check passed"

@@ -56,7 +56,12 @@ targets=(
 
 # The architectures of this Debian release, as its archive lists them.
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-debian_archs=" $(sed -n 's/^Architectures: //p' /var/lib/apt/lists/*_dists_"${codename}"_*Release 2>/dev/null | head -n 1) "
+debian_archs=" $(sed -n 's/^Architectures: //p' /var/lib/apt/lists/*_dists_"$codename"_*Release 2>/dev/null |
+    head -n 1 || true) "
+[ -n "${debian_archs// /}" ] || {
+    echo "release: apt lists no architectures for '$codename' (apt-get update first)" >&2
+    exit 1
+}
 native=$(dpkg --print-architecture)
 
 # The targets named, or every one and the source.
