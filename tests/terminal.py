@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Drives the program through a real terminal, as a user at a console meets
-it, and through pipes, as an IDE console does: each question shows before
+it, or through pipes, as an IDE console does: each question shows before
 the program waits, and the pause waits for Enter unless the line already
-holds more characters.
+holds more characters. A build with no pseudo-terminal to give (a chroot
+without /dev/pts) skips the terminal, with status 77 and the reason.
 
-usage: terminal.py PROGRAM"""
+usage: terminal.py [--pipes] PROGRAM"""
 import os
 import select
 import subprocess
@@ -108,5 +109,13 @@ class ThroughPipes(AtTheConsole):
 
 
 if __name__ == "__main__":
-    PROGRAM = sys.argv[1]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    PROGRAM = sys.argv[-1]
+    case = ThroughPipes if sys.argv[1:2] == ["--pipes"] else AtTheConsole
+    if case is AtTheConsole:
+        try:
+            for fd in os.openpty():
+                os.close(fd)
+        except OSError as e:
+            print("skipped: no pseudo-terminal can be opened here: %s" % e)
+            sys.exit(77)
+    unittest.main(argv=sys.argv[:1], defaultTest=case.__name__, verbosity=2)
