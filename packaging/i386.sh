@@ -30,6 +30,9 @@ command -v qemu-i386 >/dev/null || {
 }
 misc=/proc/sys/fs/binfmt_misc
 mountpoint -q $misc || mount -t binfmt_misc binfmt_misc $misc
+# An entry that is there and does not serve (its qemu-i386 made for another
+# root, say) makes way.
+[ ! -e $misc/i386 ] || echo -1 >$misc/i386
 # An ELF file of class 32-bit, little-endian, for machine 3 (i386), of
 # either type; F opens qemu-i386 now, so that it serves in chroots too.
 printf '%s' ':i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00' \
