@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds dist/pathloss_REVISION_ARCH.deb from the Debian source package that
-# packaging/release.sh has unpacked in build/release/debian, as Debian's
+# Builds dist/pathloss_REVISION_ARCH.deb from the Debian source package (its
+# backport to this Debian release, at REVISION) that packaging/release.sh
+# has unpacked in build/release/backport, as Debian's
 # builders would on this machine: cross-built, with the cross profile, for
 # any other architecture, and for ARMv6 where it is armhf. The tests are
 # left to the source package's own build, which packaging/debian-checks.sh
@@ -8,10 +9,10 @@
 # protection the architecture can have, and every transcript run by its
 # program under RUNNER.
 #
-# usage: packaging/deb.sh ARCH RUNNER   (RUNNER as in release.sh's targets)
+# usage: packaging/deb.sh ARCH RUNNER REVISION   (RUNNER as in release.sh's targets)
 # shellcheck source=packaging/lib.sh
 . "$(dirname "$0")/lib.sh"
-arch=$1 runner=$2
+arch=$1 runner=$2 revision=$3
 source=pathloss-$version
 dir=$work/deb-$arch
 deb=pathloss_${revision}_$arch.deb
@@ -24,13 +25,12 @@ options=(-b -uc -us -Jauto) profiles=nocheck
 [ "$arch" != armhf ] || profiles+=,pkg.pathloss.armv6
 rm -rf "$dir"
 mkdir "$dir"
-cp -R "$work/debian/$source" "$dir/"
+cp -R "$work/backport/$source" "$dir/"
 (cd "$dir/$source" && DEB_BUILD_OPTIONS="nocheck noautodbgsym" \
     dpkg-buildpackage "${options[@]}" -P"$profiles") >"$dir.log" 2>&1
 mv "$dir/$deb" dist/
 
-# The ITP bug that Debian's first upload closes does not exist yet.
-tags=$(lintian --pedantic -I --suppress-tags initial-upload-closes-no-bugs "dist/$deb" 2>/dev/null) || true
+tags=$(lintian --pedantic -I "dist/$deb" 2>/dev/null) || true
 [ -z "$tags" ] || fail "$deb: lintian: $tags"
 
 unpacked=$dir/unpacked

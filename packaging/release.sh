@@ -131,16 +131,21 @@ fi | tar --null -T - -cf - | tar -C "$work/source/$source" -xf -
 echo "$SOURCE_DATE_EPOCH" >"$work/source/$source/packaging/source-date-epoch"
 tarball "$work/source" "$source" "$work/source/$source.tar.gz"
 
-# The Debian source package: that tarball as its .orig, byte for byte, and
-# packaging/debian as debian/, dated by the commit like everything else.
-# Every .deb is built from it.
+# The Debian source package, as Debian's unstable takes it: that tarball as
+# its .orig, byte for byte, and packaging/debian as debian/, dated by the
+# commit like everything else. Then its backport to this machine's Debian
+# release (packaging/backport.sh; on unstable the same package), from which
+# every .deb is built.
 mkdir "$work/debian"
 cp "$work/source/$source.tar.gz" "$work/debian/pathloss_$version.orig.tar.gz"
 tar -C "$work/debian" -xzf "$work/source/$source.tar.gz"
 cp -R packaging/debian "$work/debian/$source/debian"
 chmod -R u=rwX,go=rX "$work/debian/$source/debian"
 find "$work/debian/$source/debian" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+cp -R "$work/debian" "$work/backport"
 (cd "$work/debian" && dpkg-source -b "$source" >"$work/debian.log")
+backport=$(packaging/backport.sh "$work/backport/$source")
+(cd "$work/backport" && dpkg-source -b "$source" >"$work/backport.log")
 
 # Runs one kind's script. It writes down each check that fails and goes on;
 # one that stops short of its end is a failure too.
@@ -157,7 +162,7 @@ for target in "${selected[@]}"; do
     if [[ $deb_arch != - && $debian_archs != *" $deb_arch "* ]]; then
         echo "release: no $deb_arch .deb: $(. /etc/os-release && echo "$PRETTY_NAME") has no $deb_arch"
     elif [ "$deb_arch" != - ]; then
-        produce packaging/deb.sh "$deb_arch" "$runner"
+        produce packaging/deb.sh "$deb_arch" "$runner" "$backport"
     fi
     case $triplet in
     -) ;;
@@ -169,7 +174,7 @@ done
 
 if [[ $chosen == *" source "* ]]; then
     cp "$work/source/$source.tar.gz" "$work/debian/"*.orig.tar.gz "$work/debian/"*.debian.tar.xz \
-        "$work/debian/"*.dsc dist/
+        "$work/debian/"*.dsc "$work/backport/"*.debian.tar.xz "$work/backport/"*.dsc dist/
     if [ "${PROVE:-yes}" != no ]; then
         echo "release: $source.tar.gz, built and tested by itself"
         mkdir "$work/distcheck"
