@@ -1,43 +1,112 @@
 #!/usr/bin/env bash
-# Proves a Debian source package as Debian's own CI would: built by sbuild
-# in a clean chroot of this machine's Debian release from the .dsc alone, as
-# a user other than root, with only its Build-Depends and no network; then
-# lintian, blhc, autopkgtest, piuparts and reprotest, each timed, with its
-# log in WORK/NAME.log. packaging/release.sh calls it on the source package
-# it made.
+# Proves a Debian source package as Debian's own CI would, in unstable,
+# where every upload goes: built by sbuild in a clean unstable chroot from
+# the .dsc alone, as a user other than root, with only its Build-Depends and
+# no network; then autopkgtest and piuparts in unstable, and in a root of
+# unstable's own tools, lintian, blhc, reprotest, and a cross build for
+# arm64 whose program runs every transcript under qemu-aarch64. Each step is
+# timed, with its log in WORK/NAME.log. packaging/release.sh calls it on the
+# source package it made.
 #
 # usage: packaging/debian-checks.sh DSC WORK
-# The chroot tarball is PATHLOSS_CHROOT_CACHE/SUITE-ARCH.tar.gz (default:
+# The chroot tarball is PATHLOSS_CHROOT_CACHE/unstable-ARCH.tar.gz (default:
 # the build user's ~/.cache/sbuild, where sbuild itself looks); mmdebstrap
 # makes it where there is none. PATHLOSS_UPGRADE_FROM names an earlier
 # release's .deb for this machine, from which piuparts then also upgrades.
 # ./install-deps.sh release installs the tools.
 set -euo pipefail
+self=$(realpath "$0")
+export TZ=UTC LC_ALL=C
+umask 022
+
+failures=()
+# Runs NAME COMMAND..., its output in WORK/NAME.log, and says how long it
+# took; a failure shows the log's end.
+step() {
+    local name=$1 start=$SECONDS
+    shift
+    if "$@" >"$work/$name.log" 2>&1; then
+        echo "debian-checks: $name passed in $((SECONDS - start))s"
+    else
+        echo "debian-checks: $name FAILED in $((SECONDS - start))s:"
+        tail -n 30 "$work/$name.log"
+        failures+=("$name")
+    fi
+}
+# Runs COMMAND..., which fails if it prints anything.
+silent() {
+    local output
+    output=$("$@" 2>&1) || output+=$'\n(failed)'
+    printf '%s' "$output"
+    [ -z "$output" ]
+}
+
+# mmdebstrap's hook for the root of unstable's tools: $2 is the root, $3
+# the folder the packages were built in, its own in the root as /srv.
+if [ "${1:-}" = --in ]; then
+    root=$2 work=$3
+    cd "$work"
+    cp -- *.dsc *.tar.* *.deb *.changes *.buildinfo *.build "$root/srv/"
+    orig=(*.orig.tar.gz)
+    tar -C "$root/srv" --strip-components=1 -xzf "${orig[0]}" --wildcards '*/tests/transcript*'
+    chmod -R a+rX "$root/srv"
+    as_nobody=(chroot --userspec=nobody:nogroup "$root" env HOME=/tmp)
+    dscs=(*.dsc) changes=(*.changes) log=(*_"$(dpkg --print-architecture)".build)
+    # The one tag that Debian's first upload itself mends, by closing the
+    # ITP bug that announces it, which a person must first file (HACKING.md).
+    step lintian silent "${as_nobody[@]}" lintian -I --pedantic --display-experimental \
+        --suppress-tags initial-upload-closes-no-bugs "/srv/${dscs[0]}" "${changes[@]/#//srv/}"
+    step blhc silent "${as_nobody[@]}" blhc --all --debian "/srv/${log[0]}"
+    # Cross-built for arm64 as Debian's cross builders would, then installed
+    # here on arm64's own C library and run under qemu-aarch64.
+    step cross-arm64 chroot "$root" sh -c "apt-get build-dep -y -a arm64 -Pcross,nocheck /srv/${dscs[0]} &&
+        cd /srv && dpkg-source -x ${dscs[0]} cross && cd cross &&
+        DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -b -uc -us -a arm64 -Pcross,nocheck &&
+        dpkg -i ../pathloss_*_arm64.deb"
+    step transcripts-arm64 "${as_nobody[@]}" python3 /srv/tests/transcript.py qemu-aarch64 /usr/bin/pathloss \
+        /srv/tests/transcripts
+    # Two builds in unstable under reprotest's default variations; the
+    # tests, which the clean build has run, would only take the time. Its
+    # variation of the order of files in a folder needs FUSE, and that of
+    # the host's name sudo, as a chroot may make no user namespace.
+    if [ -e /dev/fuse ]; then
+        touch "$root/dev/fuse"
+        mount --bind /dev/fuse "$root/dev/fuse"
+        trap 'umount "$root/dev/fuse"' EXIT
+    fi
+    step reprotest chroot "$root" sh -c "apt-get build-dep -y -Pnocheck /srv/${dscs[0]} && cd /srv &&
+        reprotest --store-dir=/srv/reprotest --vary=domain_host.use_sudo=1 --auto-preset-expr \
+        '_.str_replace.build_command(\"dpkg-buildpackage\", \"DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -Pnocheck\")' \
+        ${dscs[0]} -- null"
+    [ "${#failures[@]}" -eq 0 ]
+    exit
+fi
+
 [ $# -eq 2 ] || {
     echo "usage: $0 DSC WORK" >&2
     exit 2
 }
-for tool in sbuild mmdebstrap lintian blhc autopkgtest piuparts reprotest dpkg-scanpackages; do
+for tool in sbuild mmdebstrap autopkgtest piuparts dpkg-scanpackages; do
     command -v "$tool" >/dev/null || {
         echo "debian-checks: $tool is missing (./install-deps.sh release installs it)" >&2
         exit 1
     }
 done
-export TZ=UTC LC_ALL=C
-umask 022
-
 source=$(realpath "$1")
 out=$(realpath -m "$2")
 earlier=${PATHLOSS_UPGRADE_FROM:+$(realpath "$PATHLOSS_UPGRADE_FROM")}
 rm -rf "$out"
 mkdir -p "$out"
 arch=$(dpkg --print-architecture)
-suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+# The mirror this machine's apt uses, which serves every release. Its
+# unstable may be older than its Release file's short validity (a mirror
+# that is no longer fed, say): it is a snapshot to build in, so apt takes it.
+mirror=$(apt-get indextargets --format '$(REPO_URI)' 'Created-By: Packages' | grep -v security | head -1)
+valid='Acquire::Check-Valid-Until "false"'
 
-# sbuild, lintian and autopkgtest's unshare runner are meant to run as a
-# user other than root; as root this runs them as PATHLOSS_BUILD_USER, made
-# here where it is missing (with the subordinate ids that their namespaces
-# map).
+# sbuild and autopkgtest's unshare runner are meant to run as a user other
+# than root; as root this runs them as PATHLOSS_BUILD_USER, made here where
+# it is missing (with the subordinate ids that their namespaces map).
 as_builder=()
 home=$HOME
 if [ "$(id -u)" -eq 0 ]; then
@@ -59,57 +128,25 @@ cd "$work"
 # sbuild writes its packages beside the source package it builds.
 cp "${source%.dsc}".* "$(dirname "$source")/"*.orig.tar.gz "$work/"
 dsc=$work/$(basename "$source")
-revision=$(basename "$dsc" .dsc)
-revision=${revision#pathloss_}
 cache=${PATHLOSS_CHROOT_CACHE:-$home/.cache/sbuild}
-chroot=$cache/$suite-$arch.tar.gz
-
-failures=()
-# Runs NAME COMMAND..., its output in WORK/NAME.log, and says how
-# long it took; a failure shows the log's end.
-step() {
-    local name=$1 start=$SECONDS
-    shift
-    if "$@" >"$work/$name.log" 2>&1; then
-        echo "debian-checks: $name passed in $((SECONDS - start))s"
-    else
-        echo "debian-checks: $name FAILED in $((SECONDS - start))s:"
-        tail -n 30 "$work/$name.log"
-        failures+=("$name")
-    fi
-}
-# Runs COMMAND..., which fails if it prints anything.
-silent() {
-    local output
-    output=$("$@" 2>&1) || output+=$'\n(failed)'
-    printf '%s' "$output"
-    [ -z "$output" ]
-}
+chroot=$cache/unstable-$arch.tar.gz
 
 if [ ! -e "$chroot" ]; then
     mkdir -p "$cache"
-    step mmdebstrap mmdebstrap --variant=buildd "$suite" "$chroot"
+    step mmdebstrap mmdebstrap --variant=buildd --aptopt="$valid" unstable "$chroot" "$mirror"
 fi
 
 # sbuild builds as an unprivileged user in a namespace of its own, with the
-# network cut. The .changes names the changelog's distribution, as an
-# upload's does, whatever release the chroot has.
-distribution=$(tar -xJOf "${dsc%.dsc}.debian.tar.xz" debian/changelog | dpkg-parsechangelog -l - -S Distribution)
-step sbuild "${as_builder[@]}" sbuild --chroot-mode=unshare --chroot="$chroot" --dist="$distribution" \
+# network cut.
+step sbuild "${as_builder[@]}" sbuild --chroot-mode=unshare --chroot="$chroot" --dist=unstable \
     --arch="$arch" --build-dir="$work" --no-run-lintian --no-run-piuparts --no-run-autopkgtest "$dsc"
 [ -z "${failures[*]}" ] || exit 1
-changes=$work/pathloss_${revision}_$arch.changes
+changes=("$work"/*_"$arch".changes)
 debs=("$work"/*_"$arch".deb)
 
-# The one tag that Debian's first upload itself mends, by closing the bug
-# that announces it (ITP), which does not exist yet; packaging/release.sh
-# leaves it out of its own lintian runs too.
-step lintian silent "${as_builder[@]}" lintian -I --pedantic --suppress-tags initial-upload-closes-no-bugs \
-    "$dsc" "$changes"
-step blhc silent blhc --all --debian "$work/pathloss_${revision}_$arch.build"
 # The chroot tarball holds no package lists.
-step autopkgtest "${as_builder[@]}" autopkgtest --setup-commands="apt-get update" "$changes" "$dsc" \
-    -- unshare --release "$suite" --arch "$arch" --tarball "$chroot"
+step autopkgtest "${as_builder[@]}" autopkgtest --setup-commands="apt-get update" "${changes[@]}" "$dsc" \
+    -- unshare --release unstable --arch "$arch" --tarball "$chroot"
 # Given an earlier release's .deb, piuparts finds it in a repository of
 # its own and upgrades from it too.
 upgrade=()
@@ -119,12 +156,18 @@ if [ -n "$earlier" ]; then
     (cd "$work/earlier" && dpkg-scanpackages . >Packages 2>/dev/null)
     upgrade=(--bindmount "$work/earlier" --extra-repo "deb [trusted=yes] file://$work/earlier ./")
 fi
-step piuparts piuparts --basetgz "$chroot" --distribution "$suite" "${upgrade[@]}" "${debs[@]}"
-# Two builds on this machine under reprotest's default variations; the
-# tests, which the clean build has run, would only take the time.
-step reprotest reprotest --store-dir="$work/reprotest" \
-    --auto-preset-expr '_.str_replace.build_command("dpkg-buildpackage", "DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -Pnocheck")' \
-    "$dsc" -- null
+# Debian 12's piuparts is older than unstable's debconf, which now keeps a
+# folder of its own after any install.
+step piuparts piuparts --basetgz "$chroot" --distribution unstable --ignore=/var/cache/debconf/tmp.ci/ \
+    "${upgrade[@]}" "${debs[@]}"
+
+# Unstable's own lintian, blhc and reprotest, and the arm64 build, run in a
+# root made for them (the hook above).
+step tools mmdebstrap --variant=buildd --architectures="$arch,arm64" --aptopt="$valid" \
+    --include=lintian,blhc,reprotest,faketime,disorderfs,sudo,diffoscope-minimal,python3,qemu-user \
+    --include=crossbuild-essential-arm64,libc6-dev:arm64 \
+    --customize-hook="\"$self\" --in \"\$1\" \"$work\"" unstable /dev/null "$mirror"
+grep '^debian-checks:' "$work/tools.log" || true
 
 if [ "${#failures[@]}" -gt 0 ]; then
     echo "debian-checks: FAILED: ${failures[*]} (their logs: $out/NAME.log)" >&2
