@@ -8,15 +8,15 @@
 # these gives the same bytes; other versions may well not.
 #
 # usage: packaging/buildinfo.sh   (from packaging/release.sh)
-set -euo pipefail
-cd "$(dirname "$0")/.."
+# shellcheck source=packaging/lib.sh
+. "$(dirname "$0")/lib.sh"
 
 shapers='binutils|cpp|gcc|g\+\+|lib(c6|gcc-[0-9]+|stdc\+\+-[0-9]+)-dev|linux-libc-dev|mingw-w64'
 shapers+='|emscripten|binaryen|clang-[0-9]+|lld-[0-9]+|libllvm[0-9]+|nodejs|node-acorn'
 shapers+='|cmake|libarchive[0-9]+|dpkg|dpkg-dev|debhelper|dwz|libfile-stripnondeterminism-perl|zip|gzip|tar'
 shapers+='|librsvg2|libcairo2|libpixman|libpng16'
 
-echo "pathloss $(sed -n 's/^project(pathloss VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt), made by packaging/release.sh"
+echo "pathloss $version, made by packaging/release.sh"
 echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
 echo "system: $(. /etc/os-release && echo "$PRETTY_NAME"), $(dpkg --print-architecture)"
 echo "packages:"

@@ -1,8 +1,8 @@
 # shellcheck shell=bash disable=SC2034 # sourced; its names serve the scripts that source it
-# What the release's scripts share, sourced by packaging/release.sh and by
-# each script that makes one kind of artifact: the time stamped into
-# everything, the place they work in, and the checks that more than one kind
-# of artifact runs. A failed check is written down and the script goes on,
+# What the release's scripts share, sourced by packaging/release.sh, by
+# each script that makes one kind of artifact and by buildinfo.sh: the time
+# stamped into everything, the version, the place they work in, and the
+# checks that more than one kind of artifact runs. A failed check is written down and the script goes on,
 # so that one run names every fault; finish ends it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
