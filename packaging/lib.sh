@@ -108,3 +108,21 @@ build() {
     "${configure[@]}" -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.log"
     cmake --build "$dir" >>"$dir.log"
 }
+
+# Signs FILE into OUT with the maintainer's key, whose fingerprint is
+# PATHLOSS_SIGNING_KEY in GnuPG's keyring (GNUPGHOME): a detached, armoured
+# signature, or with --clear the file inside its signature (apt's InRelease).
+# It is dated by the commit, or by the signing key where that is younger, as
+# no signature may predate its key; Ed25519 then signs the same bytes every
+# time.
+sign() { # [--clear] FILE OUT
+    local how=--detach-sign at
+    [ "$1" != --clear ] || {
+        how=--clearsign
+        shift
+    }
+    at=$(gpg --batch --with-colons --fixed-list-mode --list-keys "$PATHLOSS_SIGNING_KEY" 2>/dev/null |
+        awk -F: -v at="$SOURCE_DATE_EPOCH" '$1 ~ /^(pub|sub)$/ && $12 ~ /s/ && $6 > at { at = $6 } END { print at }')
+    gpg --batch --yes --armor --local-user "$PATHLOSS_SIGNING_KEY" --faked-system-time "$at!" \
+        "$how" --output "$2" "$1" 2>/dev/null
+}
