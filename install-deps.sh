@@ -7,9 +7,10 @@
 #            every architecture this Debian release has, emulators,
 #            debhelper and lintian, what runs the checks Debian's CI runs in
 #            unstable (sbuild, mmdebstrap, autopkgtest, piuparts; the rest
-#            come from unstable itself), the tests' libraries for the source
-#            tarball's own tests, the web app's icon renderer, the three
-#            browsers and the browser check's playwright-core and
+#            come from unstable itself), GnuPG and apt-ftparchive for the
+#            signatures and the apt repository, the tests' libraries for
+#            the source tarball's own tests, the web app's icon renderer,
+#            the three browsers and the browser check's playwright-core and
 #            puppeteer-core from npm
 #   ci       test and release and what .ci/run adds: clang for the fuzzer,
 #            hyperfine for the benchmark, diffoscope for reproducible.sh,
@@ -40,7 +41,7 @@ release="$build build-essential python3 git file dpkg-dev debhelper lintian grof
          g++-powerpc64le-linux-gnu g++-s390x-linux-gnu g++-riscv64-linux-gnu $ports
          libc6:arm64 libc6:i386 libc6:armel libc6:ppc64el libc6:s390x
          g++-mingw-w64-x86-64 g++-mingw-w64-i686 qemu-user wine wine64 wine32:i386
-         sbuild uidmap mmdebstrap autopkgtest piuparts libgtest-dev libmpfr-dev
+         sbuild uidmap mmdebstrap autopkgtest piuparts libgtest-dev libmpfr-dev gnupg apt-utils xz-utils
          emscripten librsvg2-bin $node chromium firefox-esr webkit2gtk-driver xvfb xauth"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints what shaped the release's bytes: the system, and the versions of
-# the compilers, linkers, C libraries, packers and the icons' renderer that
-# the release uses. Those are taken from the packages that
+# the compilers, linkers, C libraries, packers, the icons' renderer and the
+# signer that the release uses. Those are taken from the packages that
 # `./install-deps.sh release` names and everything they depend on, as
 # installed, so that a package installed beside them for other work (another
 # cross compiler, say) changes nothing here. The same commit built with
@@ -14,7 +14,7 @@
 shapers='binutils|cpp|gcc|g\+\+|lib(c6|gcc-[0-9]+|stdc\+\+-[0-9]+)-dev|linux-libc-dev|mingw-w64'
 shapers+='|emscripten|binaryen|clang-[0-9]+|lld-[0-9]+|libllvm[0-9]+|nodejs|node-acorn'
 shapers+='|cmake|libarchive[0-9]+|dpkg|dpkg-dev|debhelper|dwz|libfile-stripnondeterminism-perl|zip|gzip|tar'
-shapers+='|librsvg2|libcairo2|libpixman|libpng16'
+shapers+='|librsvg2|libcairo2|libpixman|libpng16|gpg|libgcrypt20|apt-utils|libapt-pkg[0-9.]+|xz-utils|liblzma5'
 
 echo "pathloss $version, made by packaging/release.sh"
 echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"

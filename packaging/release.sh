@@ -7,11 +7,15 @@
 # its files, and so on. Lists them all in dist/SHA256SUMS; the source
 # tarball must build and pass every test by itself, and the Debian source
 # package, from which every .deb is built, must pass the checks Debian's own
-# CI runs (packaging/debian-checks.sh). This is the only place that makes
-# and checks packages.
+# CI runs (packaging/debian-checks.sh). With the maintainer's key it signs
+# SHA256SUMS and the source tarball and makes an apt repository of every
+# .deb, and proves them with gpgv, sqv and apt (packaging/apt-checks.sh).
+# This is the only place that makes and checks packages.
 #
 # usage: packaging/release.sh [TARGET...]   (from anywhere)
 # TARGET is a name from the list below, or source; none means all of them.
+# PATHLOSS_SIGNING_KEY is the fingerprint of the key that signs, in GnuPG's
+# keyring (GNUPGHOME); without it nothing is signed.
 # ./install-deps.sh release installs what it needs.
 # shellcheck source=packaging/lib.sh
 . "$(dirname "$0")/lib.sh"
@@ -88,6 +92,8 @@ for target in "${selected[@]}"; do
     [ "$runner" = - ] || tools+=("${runner%%:*}")
 done
 
+# Signed only with the key the maintainer names (HACKING.md, Signing).
+[ -z "${PATHLOSS_SIGNING_KEY:-}" ] || tools+=(gpg apt-ftparchive xz mmdebstrap)
 [ "${revision%-*}" = "$version" ] || {
     echo "release: packaging/debian/changelog is at $revision, the project at $version" >&2
     exit 1
@@ -112,6 +118,14 @@ for tool in "${tools[@]}"; do
         exit 1
     }
 done
+if [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; then
+    [[ $PATHLOSS_SIGNING_KEY =~ ^([0-9A-F]{40}|[0-9A-F]{64})$ ]] &&
+        gpg --batch --list-secret-keys "$PATHLOSS_SIGNING_KEY" >/dev/null 2>&1 || {
+        echo "release: PATHLOSS_SIGNING_KEY must be the fingerprint, in capitals, of a secret key" \
+            "in ${GNUPGHOME:-~/.gnupg}: '$PATHLOSS_SIGNING_KEY' is not" >&2
+        exit 1
+    }
+fi
 
 rm -rf "$work" dist
 mkdir -p "$work" dist
@@ -187,8 +201,27 @@ if [[ $chosen == *" source "* ]]; then
     fi
 fi
 
+# Signed with the maintainer's key: the source tarball, as uscan checks
+# it, and an apt repository of every .deb; SHA256SUMS, which lists them,
+# last. Then proven as users meet them, in fresh Debian 12 and 13 roots.
+if [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; then
+    gpg --batch --armor --export --export-options export-minimal "$PATHLOSS_SIGNING_KEY" \
+        >dist/pathloss-signing-key.asc
+    [ ! -e "dist/$source.tar.gz" ] || sign "dist/$source.tar.gz" "dist/$source.tar.gz.asc"
+    debs=(dist/*.deb)
+    if [ -e "${debs[0]}" ]; then
+        echo "release: $source-apt.tar.gz, an apt repository of every .deb"
+        produce packaging/apt.sh "$work/apt/$source-apt" "${debs[@]}"
+        tarball "$work/apt" "$source-apt" "dist/$source-apt.tar.gz"
+        cp "$work/apt/$source-apt/pathloss.sources" dist/
+    fi
+fi
 packaging/buildinfo.sh >dist/BUILDINFO
 (cd dist && sha256sum -- * >"$work/SHA256SUMS" && mv "$work/SHA256SUMS" .)
+if [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; then
+    sign dist/SHA256SUMS dist/SHA256SUMS.asc
+    [ "${PROVE:-yes}" = no ] || produce packaging/apt-checks.sh
+fi
 
 if [ -s "$failures" ]; then
     echo "release: $(wc -l <"$failures") check(s) failed:" >&2
@@ -197,3 +230,5 @@ if [ -s "$failures" ]; then
 fi
 echo "release: every artifact in dist/ passed its checks"
 cat dist/SHA256SUMS
+[ -n "${PATHLOSS_SIGNING_KEY:-}" ] || echo "release: UNSIGNED: no PATHLOSS_SIGNING_KEY, so dist/ has" \
+    "no signature and no apt repository (HACKING.md, Signing)"
