@@ -124,5 +124,5 @@ sign() { # [--clear] FILE OUT
     at=$(gpg --batch --with-colons --fixed-list-mode --list-keys "$PATHLOSS_SIGNING_KEY" 2>/dev/null |
         awk -F: -v at="$SOURCE_DATE_EPOCH" '$1 ~ /^(pub|sub)$/ && $12 ~ /s/ && $6 > at { at = $6 } END { print at }')
     gpg --batch --yes --armor --local-user "$PATHLOSS_SIGNING_KEY" --faked-system-time "$at!" \
-        "$how" --output "$2" "$1" 2>/dev/null
+        "$how" --output "$2" "$1" 2>>"$work/sign.log"
 }

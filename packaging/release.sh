@@ -207,7 +207,8 @@ fi
 if [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; then
     gpg --batch --armor --export --export-options export-minimal "$PATHLOSS_SIGNING_KEY" \
         >dist/pathloss-signing-key.asc
-    [ ! -e "dist/$source.tar.gz" ] || sign "dist/$source.tar.gz" "dist/$source.tar.gz.asc"
+    [ ! -e "dist/$source.tar.gz" ] || sign "dist/$source.tar.gz" "dist/$source.tar.gz.asc" ||
+        fail "$source.tar.gz: gpg did not sign it, see $work/sign.log"
     debs=(dist/*.deb)
     if [ -e "${debs[0]}" ]; then
         echo "release: $source-apt.tar.gz, an apt repository of every .deb"
@@ -219,7 +220,7 @@ fi
 packaging/buildinfo.sh >dist/BUILDINFO
 (cd dist && sha256sum -- * >"$work/SHA256SUMS" && mv "$work/SHA256SUMS" .)
 if [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; then
-    sign dist/SHA256SUMS dist/SHA256SUMS.asc
+    sign dist/SHA256SUMS dist/SHA256SUMS.asc || fail "SHA256SUMS: gpg did not sign it, see $work/sign.log"
     [ "${PROVE:-yes}" = no ] || produce packaging/apt-checks.sh
 fi
 
