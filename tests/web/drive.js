@@ -36,7 +36,7 @@ function staticServer(page, site) {
     const name = address.pathname.startsWith("/pathloss/") && (address.pathname.slice(10) || "index.html");
     const file = address.pathname === "/pathloss.html" ? page
                : site && /^[\w-]+\.\w+$/.test(name) && fs.existsSync(path.join(site, name)) && path.join(site, name);
-    response.writeHead(file ? 200 : 404, { "Content-Type": types[path.extname(file || ".html")] });
+    response.writeHead(file ? 200 : 404, { "Content-Type": types[path.extname(file || "404.html")] });
     response.end(file ? fs.readFileSync(file) : "");
   }
   return {
