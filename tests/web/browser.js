@@ -35,7 +35,7 @@ const site = siteDir && fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-site-"))
 const server = staticServer(pageFile, site);
 
 // Runs in the page once a run has ended: what a phone user and a screen
-// reader depend on.
+// reader depend on, and the policy that keeps anything else from running.
 function pageProblems() {
   const line = document.getElementById("line");
   const log = document.getElementById("output");
@@ -53,6 +53,9 @@ function pageProblems() {
     "input at 16px, or iOS zooms": parseFloat(getComputedStyle(line).fontSize) >= 16,
     "input closed": line.disabled && !document.getElementById("ended").hidden,
     "focus on start again": document.activeElement.id === "again",
+    // Scripts allowed by their digests, not by a keyword that lets in any.
+    "no unsafe keyword in the CSP":
+      !/'unsafe-/.test(document.querySelector("meta[http-equiv=Content-Security-Policy]").content),
   };
   return Object.keys(wanted).filter(name => !wanted[name]);
 }
