@@ -5,9 +5,11 @@
 // through WebKitWebDriver over plain W3C WebDriver. In each, opened from
 // disk: every transcript typed into the page line by line shows its .out
 // byte for byte, with not one console message and no request beyond the
-// page itself (WebDriver shows neither, so in WebKit the output alone
-// counts); along the way the phone and tablet layout, keyboard and
-// screen-reader hooks, focus and the restart after the end.
+// page itself; along the way the phone and tablet layout, keyboard and
+// screen-reader hooks, the Content-Security-Policy, focus and the restart
+// after the end. WebDriver shows neither console nor requests, so WebKit's
+// console is read from a MiniBrowser of its own, outside automation, that
+// opens the page and the app until they wait for input.
 // Given the site's folder, the installable app too, served from 127.0.0.1
 // under a sub-path: the same checks, then the same again with the server
 // stopped, from the worker's store; last, a changed build published over
@@ -180,18 +182,20 @@ async function checkUpdate(engine, url, oldStores) {
   await tab.close();
 }
 
-// The single page from disk; the app online, then with the server stopped,
-// then updated; in chromium the rest.
+// WebKit's console; the single page from disk; the app online, then with
+// the server stopped, then updated; in chromium the rest.
 async function checkEngine(engine) {
-  await (await checkPage(engine, pathToFileURL(path.resolve(pageFile)).href)).close();
+  const file = pathToFileURL(path.resolve(pageFile)).href;
+  if (site) fs.cpSync(siteDir, site, { recursive: true });
+  const url = server.url("pathloss/");
+  if (engine.console) tally(`console in ${engine.name}`, await engine.console(site ? [file, url] : [file]));
+  await (await checkPage(engine, file)).close();
   if (engine.verdicts) {
     const tab = await checkPage(engine, server.url("pathloss.html"));
     if (shotsDir && !site) await screenshots(tab);
     await tab.close();
   }
   if (!site) return;
-  fs.cpSync(siteDir, site, { recursive: true });
-  const url = server.url("pathloss/");
   let tab = await checkPage(engine, url);
   await tab.run(() => navigator.serviceWorker.ready.then(() => true));
   if (engine.verdicts) {

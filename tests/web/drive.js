@@ -143,6 +143,38 @@ async function openFirefox() {
   return engine;
 }
 
+// WebKitGTK's MiniBrowser, in the folder of the machine's multiarch triplet.
+const miniBrowser = fs.readdirSync("/usr/lib").map(dir => `/usr/lib/${dir}/webkit2gtk-4.1/MiniBrowser`)
+  .find(file => fs.existsSync(file)) || "MiniBrowser not found under /usr/lib/*/webkit2gtk-4.1";
+
+// WebKit's console, which WebDriver does not show: MiniBrowser outside
+// automation, in a profile of its own, opens URLS and writes every console
+// message, some to its standard output and some, after the script's place,
+// to its standard error, among GTK's own. Last it opens a page that logs one
+// line, which proves the browser runs and its console is read; two seconds
+// after that line, long past the first prompt, any other message is a fault.
+async function webkitConsole(urls) {
+  const probe = "data:text/html,<script>console.log('probe')</script>";
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-minibrowser-"));
+  const browser = spawn(miniBrowser, ["--enable-write-console-messages-to-stdout=true", ...urls, probe], {
+    stdio: ["ignore", "pipe", "pipe"], env: { ...process.env, XDG_DATA_HOME: profile, XDG_CACHE_HOME: profile },
+  });
+  let shown = "";
+  browser.stdout.on("data", data => { shown += data; });
+  browser.stderr.on("data", data => { shown += data; });
+  const ended = new Promise(resolve => browser.on("close", resolve).on("error", resolve));
+  const messages = () => shown.split("\n").filter(line => /(^|: )CONSOLE /.test(line));
+  const probed = () => messages().some(line => line.startsWith(`${probe}:`));
+  for (let tries = 0; tries < 300 && !probed() && browser.exitCode === null; tries++)
+    await new Promise(resolve => setTimeout(resolve, 100));
+  if (probed()) await new Promise(resolve => setTimeout(resolve, 2000));
+  browser.kill();
+  await ended;
+  fs.rmSync(profile, { recursive: true, force: true });
+  const faults = messages().filter(line => !line.startsWith(`${probe}:`));
+  return probed() ? faults : faults.concat([`no console from ${miniBrowser}`]);
+}
+
 // WebKitWebDriver on a port of its own, starting MiniBrowser full screen,
 // where the window is the viewport, in one window that every tab reuses.
 async function openWebKit() {
@@ -172,7 +204,7 @@ async function openWebKit() {
   }
   const { sessionId } = await call("POST", "/session", { capabilities: { alwaysMatch: {
     "webkitgtk:browserOptions": {
-      binary: "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser", args: ["--automation", "--full-screen"],
+      binary: miniBrowser, args: ["--automation", "--full-screen"],
     },
   } } });
   const session = `/session/${sessionId}`;
@@ -193,6 +225,7 @@ async function openWebKit() {
   };
   return {
     name: "webkit",
+    console: webkitConsole,
     async open(url) {
       await tab.resize(360, 640);
       await tab.goto(url);
