@@ -162,10 +162,11 @@ async function webkitConsole(urls) {
   let shown = "";
   browser.stdout.on("data", data => { shown += data; });
   browser.stderr.on("data", data => { shown += data; });
-  const ended = new Promise(resolve => browser.on("close", resolve).on("error", resolve));
+  let over = false; // as when it cannot start at all
+  const ended = new Promise(resolve => browser.on("close", resolve).on("error", resolve)).then(() => { over = true; });
   const messages = () => shown.split("\n").filter(line => /(^|: )CONSOLE /.test(line));
   const probed = () => messages().some(line => line.startsWith(`${probe}:`));
-  for (let tries = 0; tries < 300 && !probed() && browser.exitCode === null; tries++)
+  for (let tries = 0; tries < 300 && !probed() && !over; tries++)
     await new Promise(resolve => setTimeout(resolve, 100));
   if (probed()) await new Promise(resolve => setTimeout(resolve, 2000));
   browser.kill();
