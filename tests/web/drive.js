@@ -149,10 +149,11 @@ const miniBrowser = fs.readdirSync("/usr/lib").map(dir => `/usr/lib/${dir}/webki
 
 // WebKit's console, which WebDriver does not show: MiniBrowser outside
 // automation, in a profile of its own, opens URLS and writes every console
-// message, some to its standard output and some, after the script's place,
-// to its standard error, among GTK's own. Last it opens a page that logs one
-// line, which proves the browser runs and its console is read; two seconds
-// after that line, long past the first prompt, any other message is a fault.
+// message, whatever the flag's name, to its standard error when that is a
+// pipe (to its standard output at times otherwise), among GTK's own lines:
+// both are read. Last it opens a page that logs one line, which proves the
+// browser runs and its console is read; two seconds after that line, long
+// past the first prompt, any other message is a fault.
 async function webkitConsole(urls) {
   const probe = "data:text/html,<script>console.log('probe')</script>";
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "pathloss-minibrowser-"));
