@@ -51,22 +51,20 @@ if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT closing EQUAL -1)
     message(FATAL_ERROR "${script} contains </script")
   endif()
+  # From file:// no browser fetches a second file, so the page carries the
+  # module in itself, gzipped, as base64. So does the site's: fetched as a
+  # file of its own, through the worker, it made the installed app slower
+  # to start in Firefox.
+  execute_process(COMMAND gzip -9n -c ${module} COMMAND base64 -w0
+                  OUTPUT_VARIABLE packed COMMAND_ERROR_IS_FATAL ANY)
   if(site)
-    # The site serves the module as a file of its own, which the browser
-    # compiles while it arrives and the worker keeps.
     file(READ ${web}/site-head.html head)
     string(STRIP "${head}" head)
-    set(packed "")
     set(policy "default-src 'self'; worker-src 'self'")
     set(output ${site}/index.html)
     file(COPY ${web}/manifest.webmanifest DESTINATION ${site})
-    file(COPY ${module} DESTINATION ${site} FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   else()
-    # From file:// no browser fetches a second file, so the single page
-    # carries the module in itself, gzipped, as base64.
     set(head "<link rel=\"icon\" href=\"data:,\">")
-    execute_process(COMMAND gzip -9n -c ${module} COMMAND base64 -w0
-                    OUTPUT_VARIABLE packed COMMAND_ERROR_IS_FATAL ANY)
     set(policy "default-src 'none'; img-src data:")
   endif()
   string(REPLACE "@PATHLOSS_HEAD@" "${head}" page "${page}")
@@ -112,8 +110,8 @@ endif()
 
 # One module for the page and for node, which runs every transcript through
 # it: pathloss.js, and beside it pathloss.wasm, which the page carries
-# inside, the site serves and node reads. What the page costs at every start
-# is mostly its size, hence -Oz and emscripten's small allocator.
+# inside and node reads. What the page costs at every start is mostly its
+# size, hence -Oz and emscripten's small allocator.
 add_executable(pathloss src/web_main.cpp)
 target_link_libraries(pathloss PRIVATE pathloss_dialogue)
 target_compile_options(pathloss_flags INTERFACE -Oz)
@@ -161,11 +159,11 @@ add_custom_command(OUTPUT ${icons}
   COMMAND ${RSVG_CONVERT} -b ${ground} -w 180 -h 180 -o site/apple-touch-icon.png ${web}/icon.svg
   DEPENDS ${web}/icon.svg
   VERBATIM)
-add_custom_command(OUTPUT site/index.html site/manifest.webmanifest site/pathloss.wasm site/sw.js
+add_custom_command(OUTPUT site/index.html site/manifest.webmanifest site/sw.js
   COMMAND ${CMAKE_COMMAND} -Dscript=$<TARGET_FILE:pathloss> -Dmodule=$<TARGET_FILE_DIR:pathloss>/pathloss.wasm
           -Dweb=${web} -Dsite=${CMAKE_CURRENT_BINARY_DIR}/site
           -Dversion=${PROJECT_VERSION} -P ${CMAKE_CURRENT_LIST_FILE}
   DEPENDS pathloss ${icons} ${web}/pathloss.html.in ${web}/site-head.html
           ${web}/manifest.webmanifest ${web}/sw.js.in ${CMAKE_CURRENT_LIST_FILE}
   VERBATIM)
-add_custom_target(site DEPENDS site/index.html site/manifest.webmanifest site/pathloss.wasm site/sw.js)
+add_custom_target(site DEPENDS site/index.html site/manifest.webmanifest site/sw.js)

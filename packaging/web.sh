@@ -21,7 +21,7 @@ cp -R "$dir/site" "$dir/stage/$site"
 tarball "$dir/stage" "$site" "dist/$site.tar.gz"
 
 tar -C "$dir/unpacked" -xzf "dist/$site.tar.gz"
-holds "$site.tar.gz" "$dir/unpacked" "$site/index.html" "$site/manifest.webmanifest" "$site/pathloss.wasm" "$site/sw.js" \
+holds "$site.tar.gz" "$dir/unpacked" "$site/index.html" "$site/manifest.webmanifest" "$site/sw.js" \
     "$site/icon-192.png" "$site/icon-512.png" "$site/icon-maskable.png" "$site/apple-touch-icon.png"
 [ "${PROVE:-yes}" = no ] ||
     xvfb-run -a -s "-screen 0 1280x1024x24" node tests/web/browser.js "dist/$page" tests/transcripts \

@@ -29,8 +29,7 @@ const idle = tab => tab.run(() => new Promise((resolve, reject) => {
 // same port.
 function staticServer(page, site) {
   const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript",
-                  ".webmanifest": "application/manifest+json", ".png": "image/png",
-                  ".wasm": "application/wasm" };
+                  ".webmanifest": "application/manifest+json", ".png": "image/png" };
   let server, port = 0;
   function serve(request, response) {
     const address = new URL(request.url, "http://127.0.0.1");
