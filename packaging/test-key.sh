@@ -8,7 +8,7 @@
 set -euo pipefail
 export GNUPGHOME=$1
 rm -rf "$GNUPGHOME"
-mkdir -m 700 -p "$GNUPGHOME"
+mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --faked-system-time '20200101T000000!' --passphrase '' \
     --quick-generate-key "${2:-pathloss test key} <test@pathloss.invalid>" ed25519 sign never 2>/dev/null
 gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }'
