@@ -55,6 +55,6 @@ sign "$suite/Release" "$suite/Release.gpg"
     echo "Suites: stable"
     echo "Components: main"
     echo "Signed-By:"
-    gpg --batch --armor --export --export-options export-minimal "$PATHLOSS_SIGNING_KEY" | sed 's/^$/./; s/^/ /'
+    public_key | sed 's/^$/./; s/^/ /'
 } >pathloss.sources
 find . -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +

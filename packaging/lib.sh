@@ -126,3 +126,6 @@ sign() { # [--clear] FILE OUT
     gpg --batch --yes --armor --local-user "$PATHLOSS_SIGNING_KEY" --faked-system-time "$at!" \
         "$how" --output "$2" "$1" 2>>"$work/sign.log"
 }
+
+# The signing key's public half, armoured, as users get it.
+public_key() { gpg --batch --armor --export --export-options export-minimal "$PATHLOSS_SIGNING_KEY"; }

@@ -205,8 +205,7 @@ fi
 # it, and an apt repository of every .deb; SHA256SUMS, which lists them,
 # last. Then proven as users meet them, in fresh Debian 12 and 13 roots.
 if [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; then
-    gpg --batch --armor --export --export-options export-minimal "$PATHLOSS_SIGNING_KEY" \
-        >dist/pathloss-signing-key.asc
+    public_key >dist/pathloss-signing-key.asc
     [ ! -e "dist/$source.tar.gz" ] || sign "dist/$source.tar.gz" "dist/$source.tar.gz.asc" ||
         fail "$source.tar.gz: gpg did not sign it, see $work/sign.log"
     debs=(dist/*.deb)
