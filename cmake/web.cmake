@@ -1,8 +1,7 @@
 # The web page: the same dialogue compiled to WebAssembly, its standard
 # streams wired to the page, all in one HTML file that needs no network and
 # opens from disk; and the installable site, the same page with a manifest,
-# icons, the module as a file of its own and a worker that keeps them for
-# use offline. Included from the
+# icons and a worker that keeps them for use offline. Included from the
 # top-level list under emcmake; run with -P it is the build step that puts
 # the program into the page (-Dsite=DIR: into the site in DIR).
 if(CMAKE_SCRIPT_MODE_FILE)
