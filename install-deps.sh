@@ -78,13 +78,56 @@ fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
-# shellcheck disable=SC2086
-for arch in $(printf '%s\n' $packages | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
-    $sudo dpkg --add-architecture "$arch"
+
+# What is installed already is not asked for: a machine that has it all
+# needs no network, and a mirror's bad hour cannot stop it.
+missing=""
+for package in $packages; do
+    dpkg-query -W -f '${db:Status-Abbrev}' "$package" 2>/dev/null | grep -q '^.i' ||
+        missing="$missing $package"
 done
-$sudo apt-get update
-# shellcheck disable=SC2086
-$sudo apt-get install -y --no-install-recommends $packages
+# The browser check's drivers, for the release, at the versions that the
+# lock file pins.
+drivers=false
 case " $* " in
-*" release "* | *" ci "*) npm ci --prefix tests/web --no-audit --no-fund ;;
+*" release "* | *" ci "*)
+    [ -z "$missing" ] && node -e '
+        const fs = require("fs"), dir = process.argv[1];
+        const lock = JSON.parse(fs.readFileSync(dir + "/package-lock.json", "utf8"));
+        for (const [path, entry] of Object.entries(lock.packages)) {
+            if (!path) continue;
+            let found;
+            try { found = JSON.parse(fs.readFileSync(dir + "/" + path + "/package.json", "utf8")).version; }
+            catch { found = entry.optional ? entry.version : null; }
+            if (found !== entry.version) process.exit(1);
+        }' tests/web 2>/dev/null || drivers=true
+    ;;
 esac
+
+if [ -n "$missing" ]; then
+    # shellcheck disable=SC2086
+    for arch in $(printf '%s\n' $missing | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
+        $sudo dpkg --add-architecture "$arch"
+    done
+    # A mirror caught mid-sync serves indexes that disagree with its
+    # Release file, and apt-get update fails on any of them; it is mended
+    # within minutes as a rule, so it has a few more tries.
+    log=$(mktemp)
+    trap 'rm -f "$log"' EXIT
+    for wait in 30 60 120 -; do
+        $sudo apt-get update >"$log" 2>&1 && break
+        if [ "$wait" = - ]; then
+            echo "install-deps: apt-get update failed four times; the mirror is at fault, and apt says:" >&2
+            grep -E '^(E|W|Err):' "$log" >&2 || cat "$log" >&2
+            exit 1
+        fi
+        echo "install-deps: apt-get update failed, the mirror is at fault (again in $wait s):" >&2
+        grep -E '^E:' "$log" | sed 's/^/  /' >&2 || true
+        sleep "$wait"
+    done
+    # shellcheck disable=SC2086
+    $sudo apt-get install -y --no-install-recommends $missing
+fi
+if $drivers; then
+    npm ci --prefix tests/web --no-audit --no-fund
+fi
