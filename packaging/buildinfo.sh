@@ -7,9 +7,10 @@
 # cross compiler, say) changes nothing here. The same commit built with
 # these gives the same bytes; other versions may well not.
 #
-# usage: packaging/buildinfo.sh   (from packaging/release.sh)
+# usage: packaging/buildinfo.sh   (from packaging/sums.sh)
 # shellcheck source=packaging/lib.sh
 . "$(dirname "$0")/lib.sh"
+environment
 
 shapers='binutils|cpp|gcc|g\+\+|lib(c6|gcc-[0-9]+|stdc\+\+-[0-9]+)-dev|linux-libc-dev|mingw-w64'
 shapers+='|emscripten|binaryen|clang-[0-9]+|lld-[0-9]+|libllvm[0-9]+|nodejs|node-acorn'
@@ -18,7 +19,7 @@ shapers+='|librsvg2|libcairo2|libpixman|libpng16|gpg|libgcrypt20|apt-utils|libap
 
 echo "pathloss $version, made by packaging/release.sh"
 echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
-echo "system: $(. /etc/os-release && echo "$PRETTY_NAME"), $(dpkg --print-architecture)"
+echo "system: $(os_release PRETTY_NAME), $(dpkg --print-architecture)"
 echo "packages:"
 # Each installed package, as dpkg names it (NAME, or NAME:ARCH where it may
 # be installed for several), with its version, what it provides and what it

@@ -8,32 +8,38 @@
 # timed, with its log in WORK/NAME.log. packaging/release.sh calls it on the
 # source package it made.
 #
-# usage: packaging/debian-checks.sh DSC WORK
+# usage: packaging/debian-checks.sh DSC WORK   (a failure written down as
+# packaging/lib.sh says)
 # The chroot tarball is PATHLOSS_CHROOT_CACHE/unstable-ARCH.tar.gz (default:
 # the build user's ~/.cache/sbuild, where sbuild itself looks); mmdebstrap
 # makes it where there is none. PATHLOSS_UPGRADE_FROM names an earlier
 # release's .deb for this machine, from which piuparts then also upgrades.
-# ./install-deps.sh release installs the tools.
-set -euo pipefail
-self=$(realpath "$0")
-export TZ=UTC LC_ALL=C
-umask 022
+# shellcheck source=packaging/lib.sh
+. "$(dirname "$0")/lib.sh"
+[ "${1:-}" = --in ] || [ $# -eq 2 ] || {
+    echo "usage: $0 DSC WORK" >&2
+    exit 2
+}
+# The paths as given, before the environment's folder.
+[ "${1:-}" = --in ] || given=$(realpath "$1") out=$(realpath -m "$2")
+earlier=${PATHLOSS_UPGRADE_FROM:+$(realpath "$PATHLOSS_UPGRADE_FROM")}
+environment
 
-failures=()
-# Runs NAME COMMAND..., its output in WORK/NAME.log, and says how long it
+# Runs NAME COMMAND..., its output in DIR/NAME.log, and says how long it
 # took; a failure shows the log's end.
 step() {
     local name=$1 start=$SECONDS
     shift
-    if "$@" >"$work/$name.log" 2>&1; then
+    if "$@" >"$dir/$name.log" 2>&1; then
         echo "debian-checks: $name passed in $((SECONDS - start))s"
     else
         echo "debian-checks: $name FAILED in $((SECONDS - start))s:"
-        tail -n 30 "$work/$name.log"
-        failures+=("$name")
+        tail -n 30 "$dir/$name.log"
+        fail "debian-checks: $name, see $out/$name.log"
     fi
 }
 # Runs COMMAND..., which fails if it prints anything.
+# shellcheck disable=SC2317 # called through step
 silent() {
     local output
     output=$("$@" 2>&1) || output+=$'\n(failed)'
@@ -42,10 +48,11 @@ silent() {
 }
 
 # mmdebstrap's hook for the root of unstable's tools: $2 is the root, $3
-# the folder the packages were built in, its own in the root as /srv.
+# the folder the packages were built in, its own in the root as /srv, and
+# $4 the folder the logs end up in.
 if [ "${1:-}" = --in ]; then
-    root=$2 work=$3
-    cd "$work"
+    root=$2 dir=$3 out=$4
+    cd "$dir"
     cp -- *.dsc *.tar.* *.deb *.changes *.buildinfo *.build "$root/srv/"
     orig=(*.orig.tar.gz)
     tar -C "$root/srv" --strip-components=1 -xzf "${orig[0]}" --wildcards '*/tests/transcript*'
@@ -72,36 +79,21 @@ if [ "${1:-}" = --in ]; then
     if [ -e /dev/fuse ]; then
         touch "$root/dev/fuse"
         mount --bind /dev/fuse "$root/dev/fuse"
-        trap 'umount "$root/dev/fuse"' EXIT
+        at_exit "umount '$root/dev/fuse'"
     fi
     step reprotest chroot "$root" sh -c "apt-get build-dep -y -Pnocheck /srv/${dscs[0]} && cd /srv &&
         reprotest --store-dir=/srv/reprotest --vary=domain_host.use_sudo=1 --auto-preset-expr \
         '_.str_replace.build_command(\"dpkg-buildpackage\", \"DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -Pnocheck\")' \
         ${dscs[0]} -- null"
-    [ "${#failures[@]}" -eq 0 ]
-    exit
+    exit 0
 fi
 
-[ $# -eq 2 ] || {
-    echo "usage: $0 DSC WORK" >&2
-    exit 2
-}
-for tool in sbuild mmdebstrap autopkgtest piuparts dpkg-scanpackages; do
-    command -v "$tool" >/dev/null || {
-        echo "debian-checks: $tool is missing (./install-deps.sh release installs it)" >&2
-        exit 1
-    }
-done
-source=$(realpath "$1")
-out=$(realpath -m "$2")
-earlier=${PATHLOSS_UPGRADE_FROM:+$(realpath "$PATHLOSS_UPGRADE_FROM")}
 rm -rf "$out"
 mkdir -p "$out"
 arch=$(dpkg --print-architecture)
-# The mirror this machine's apt uses, which serves every release. Its
-# unstable may be older than its Release file's short validity (a mirror
-# that is no longer fed, say): it is a snapshot to build in, so apt takes it.
-mirror=$(apt-get indextargets --format '$(REPO_URI)' 'Created-By: Packages' | grep -v security | head -1)
+# Unstable from the mirror this machine's apt uses. It may be older than its
+# Release file's short validity (a mirror that is no longer fed, say): it is
+# a snapshot to build in, so apt takes it.
 valid='Acquire::Check-Valid-Until "false"'
 
 # sbuild and autopkgtest's unshare runner are meant to run as a user other
@@ -117,32 +109,32 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 # That user may not reach WORK, under a folder private to root: the checks
 # run in a folder of their own, which ends up in WORK.
-work=$out
+dir=$out
 if [ -n "${builder:-}" ]; then
-    work=$(mktemp -d)
-    chmod 755 "$work"
-    chown "$builder" "$work"
-    trap 'cp -R "$work/." "$out/" && rm -rf "$work"' EXIT
+    dir=$(mktemp -d)
+    chmod 755 "$dir"
+    chown "$builder" "$dir"
+    at_exit "cp -R '$dir/.' '$out/' && rm -rf '$dir'"
 fi
-cd "$work"
+cd "$dir"
 # sbuild writes its packages beside the source package it builds.
-cp "${source%.dsc}".* "$(dirname "$source")/"*.orig.tar.gz "$work/"
-dsc=$work/$(basename "$source")
+cp "${given%.dsc}".* "$(dirname "$given")/"*.orig.tar.gz "$dir/"
+dsc=$dir/$(basename "$given")
 cache=${PATHLOSS_CHROOT_CACHE:-$home/.cache/sbuild}
 chroot=$cache/unstable-$arch.tar.gz
 
 if [ ! -e "$chroot" ]; then
     mkdir -p "$cache"
-    step mmdebstrap mmdebstrap --variant=buildd --aptopt="$valid" unstable "$chroot" "$mirror"
+    step mmdebstrap mmdebstrap --variant=buildd --aptopt="$valid" unstable "$chroot" "$(mirror)"
 fi
 
 # sbuild builds as an unprivileged user in a namespace of its own, with the
 # network cut.
 step sbuild "${as_builder[@]}" sbuild --chroot-mode=unshare --chroot="$chroot" --dist=unstable \
-    --arch="$arch" --build-dir="$work" --no-run-lintian --no-run-piuparts --no-run-autopkgtest "$dsc"
-[ -z "${failures[*]}" ] || exit 1
-changes=("$work"/*_"$arch".changes)
-debs=("$work"/*_"$arch".deb)
+    --arch="$arch" --build-dir="$dir" --no-run-lintian --no-run-piuparts --no-run-autopkgtest "$dsc"
+changes=("$dir"/*_"$arch".changes)
+debs=("$dir"/*_"$arch".deb)
+[ -e "${debs[0]}" ] || finish
 
 # The chroot tarball holds no package lists.
 step autopkgtest "${as_builder[@]}" autopkgtest --setup-commands="apt-get update" "${changes[@]}" "$dsc" \
@@ -151,10 +143,10 @@ step autopkgtest "${as_builder[@]}" autopkgtest --setup-commands="apt-get update
 # its own and upgrades from it too.
 upgrade=()
 if [ -n "$earlier" ]; then
-    mkdir "$work/earlier"
-    cp "$earlier" "$work/earlier/"
-    (cd "$work/earlier" && dpkg-scanpackages . >Packages 2>/dev/null)
-    upgrade=(--bindmount "$work/earlier" --extra-repo "deb [trusted=yes] file://$work/earlier ./")
+    mkdir "$dir/earlier"
+    cp "$earlier" "$dir/earlier/"
+    (cd "$dir/earlier" && dpkg-scanpackages . >Packages 2>/dev/null)
+    upgrade=(--bindmount "$dir/earlier" --extra-repo "deb [trusted=yes] file://$dir/earlier ./")
 fi
 # Debian 12's piuparts is older than unstable's debconf, which now keeps a
 # folder of its own after any install.
@@ -163,14 +155,8 @@ step piuparts piuparts --basetgz "$chroot" --distribution unstable --ignore=/var
 
 # Unstable's own lintian, blhc and reprotest, and the arm64 build, run in a
 # root made for them (the hook above).
-step tools mmdebstrap --variant=buildd --architectures="$arch,arm64" --aptopt="$valid" \
+step tools in_fresh_root unstable --variant=buildd --architectures="$arch,arm64" --aptopt="$valid" \
     --include=lintian,blhc,reprotest,faketime,disorderfs,sudo,diffoscope-minimal,python3,qemu-user \
-    --include=crossbuild-essential-arm64,libc6-dev:arm64 \
-    --customize-hook="\"$self\" --in \"\$1\" \"$work\"" unstable /dev/null "$mirror"
-grep '^debian-checks:' "$work/tools.log" || true
-
-if [ "${#failures[@]}" -gt 0 ]; then
-    echo "debian-checks: FAILED: ${failures[*]} (their logs: $out/NAME.log)" >&2
-    exit 1
-fi
-echo "debian-checks: every check passed"
+    --include=crossbuild-essential-arm64,libc6-dev:arm64 -- "$dir" "$out"
+grep '^debian-checks:' "$dir/tools.log" || true
+finish

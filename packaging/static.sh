@@ -4,16 +4,24 @@
 # its papers. Then proves it: exactly those files, man pages that render,
 # no dynamic loader, and every transcript run by its program under RUNNER.
 #
-# usage: packaging/static.sh PLATFORM TRIPLET RUNNER   (as in release.sh's targets)
+# usage: packaging/static.sh [--check] PLATFORM TRIPLET RUNNER   (the
+# interface: packaging/lib.sh; TRIPLET as lib.sh's build takes it)
 # shellcheck source=packaging/lib.sh
 . "$(dirname "$0")/lib.sh"
-platform=$1 triplet=$2 runner=$3
+begin "$@"
+platform=${fields[0]} triplet=${fields[1]} runner=${fields[2]}
+if checking; then
+    need_build "$triplet"
+    need tar gzip readelf groff
+    need_runner "$runner"
+    checked
+fi
 name=pathloss-$version-$platform
 dir=$work/$platform
 
 build "$triplet" "$dir" -DPATHLOSS_PORTABLE=ON
 cmake --install "$dir" --strip --prefix "$dir/stage/$name" >>"$dir.log"
-tarball "$dir/stage" "$name" "dist/$name.tar.gz"
+pack "$dir/stage" "$name" "dist/$name.tar.gz"
 
 mkdir "$dir/unpacked"
 tar -C "$dir/unpacked" -xzf "dist/$name.tar.gz"

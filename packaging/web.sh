@@ -6,9 +6,20 @@
 # in chromium, firefox and WebKit (tests/web/browser.js): from disk, from a
 # server, and the app with the server stopped; WebKit wants an X display.
 #
-# usage: packaging/web.sh
+# usage: packaging/web.sh [--check|--order] NAME   (the interface:
+# packaging/lib.sh; NAME is the row's, unused)
 # shellcheck source=packaging/lib.sh
 . "$(dirname "$0")/lib.sh"
+# The worker last: a browser that sees a new one fills its new store with
+# whatever the host serves then, which must already be the new release.
+publish_order=$'*\nsw.js'
+begin "$@"
+if checking; then
+    need_build emscripten
+    need rsvg-convert tar gzip
+    ! proving || need node tests/web/node_modules/.bin/playwright-core chromium firefox-esr WebKitWebDriver xvfb-run
+    checked
+fi
 dir=$work/web
 page=pathloss-$version-web.html
 site=pathloss-$version-site
@@ -18,12 +29,12 @@ cmake --build "$dir" --target site >>"$dir.log"
 cp "$dir/pathloss.html" "dist/$page"
 mkdir "$dir/stage" "$dir/unpacked"
 cp -R "$dir/site" "$dir/stage/$site"
-tarball "$dir/stage" "$site" "dist/$site.tar.gz"
+pack "$dir/stage" "$site" "dist/$site.tar.gz"
 
 tar -C "$dir/unpacked" -xzf "dist/$site.tar.gz"
 holds "$site.tar.gz" "$dir/unpacked" "$site/index.html" "$site/manifest.webmanifest" "$site/sw.js" \
     "$site/icon-192.png" "$site/icon-512.png" "$site/icon-maskable.png" "$site/apple-touch-icon.png"
-[ "${PROVE:-yes}" = no ] ||
+! proving ||
     xvfb-run -a -s "-screen 0 1280x1024x24" node tests/web/browser.js "dist/$page" tests/transcripts \
         --site "$dir/unpacked/$site" || fail "$page, $site.tar.gz: in the browsers"
 finish

@@ -5,19 +5,32 @@
 # resource, manifest and time stamp; and every transcript run by it under
 # wine (RUNNER).
 #
-# usage: packaging/windows.sh PLATFORM TRIPLET RUNNER   (as in release.sh's targets)
+# usage: packaging/windows.sh [--check] PLATFORM TRIPLET RUNNER   (the
+# interface: packaging/lib.sh; RUNNER is 64- or 32-bit wine)
 # shellcheck source=packaging/lib.sh
 . "$(dirname "$0")/lib.sh"
-platform=$1 triplet=$2 runner=$3
+begin "$@"
+platform=${fields[0]} triplet=${fields[1]} runner=${fields[2]}
+if checking; then
+    need_build "$triplet"
+    need "$triplet-objdump" zip unzip strings
+    need_runner "$runner"
+    # Some kernels run no 32-bit x86 program. 32-bit wine starts programs
+    # of its own, so it runs only where binfmt_misc hands them all to
+    # qemu-i386.
+    if proving && [[ $runner == */wine ]] && ! packaging/i386.sh --check; then
+        lacks "this kernel runs no 32-bit x86 program, and 32-bit wine must:" \
+            "'sudo packaging/i386.sh' has qemu-i386 run them, or leave $platform out"
+    fi
+    checked
+fi
 name=pathloss-$version-$platform
 dir=$work/$platform
 archive=$name.zip
 
 build "$triplet" "$dir" -DPATHLOSS_PORTABLE=ON
 cmake --install "$dir" --strip --prefix "$dir/stage/$name" >>"$dir.log"
-# zip has no option for the time it records, so the files take it.
-find "$dir/stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-(cd "$dir/stage" && find "$name" | sort | zip -X -9 -q -@ "$OLDPWD/dist/$archive")
+pack "$dir/stage" "$name" "dist/$archive"
 
 unzip -q "dist/$archive" -d "$dir/unpacked"
 holds "$archive" "$dir/unpacked" "$name/pathloss.exe" "$name/README.md" "$name/LICENSE"
@@ -46,11 +59,11 @@ grep -q "Time/Date.*$(date -d "@$SOURCE_DATE_EPOCH" '+%a %b %e %T %Y')" <<<"$hea
 # Windows target, with a persistent server whose output goes nowhere: one
 # started by a run would hold that run's pipes open after the program ends.
 export WINEPREFIX=$work/wine WINEDEBUG=-all
-if [ "${PROVE:-yes}" != no ]; then
+if proving; then
     mkdir -p "$WINEPREFIX"
     /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
     /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
-    trap '/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+    at_exit "/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1"
 fi
 # Where qemu-i386 runs 32-bit x86 programs through binfmt_misc
 # (packaging/i386.sh), wine takes most of a minute a run. There the 32-bit
