@@ -68,7 +68,7 @@ row() {
 
 # Before anything is built: what each chosen row lacks, or that this system
 # cannot make it.
-ready=() lacking=()
+ready=() missing=()
 for each in "${chosen[@]}"; do
     row "$each"
     status=0
@@ -76,11 +76,11 @@ for each in "${chosen[@]}"; do
     case $status in
     0) ready+=("$each") ;;
     "$not_here") echo "release: $label: not made here: $said" ;;
-    *) lacking+=("$said") ;;
+    *) missing+=("$said") ;;
     esac
 done
-[ "${#lacking[@]}" -eq 0 ] || {
-    printf '%s\n' "${lacking[@]}" | sort -u | sed 's/^/release: /' >&2
+[ "${#missing[@]}" -eq 0 ] || {
+    printf '%s\n' "${missing[@]}" | sort -u | sed 's/^/release: /' >&2
     exit 1
 }
 
