@@ -84,6 +84,17 @@ done
     exit 1
 }
 
+# Every artifact is dated by the last commit, and a signature says it is that
+# commit's: a tracked file that differs from it would make that false. The
+# source tarball holds the tracked files alone, so an untracked one does not.
+changed=""
+[ ! -e .git ] || changed=$(git status --porcelain --untracked-files=no | cut -c4- | tr '\n' ' ')
+if [ -n "$changed" ] && signing; then
+    echo "release: these differ from commit $(git rev-parse --short HEAD), which the release would sign as its" \
+        "own: ${changed% } (commit or stash them)" >&2
+    exit 1
+fi
+
 rm -rf "$work" dist
 environment
 for each in "${ready[@]}"; do
@@ -101,3 +112,5 @@ echo "release: every artifact in dist/ passed its checks"
 cat dist/SHA256SUMS
 signing || echo "release: UNSIGNED: no PATHLOSS_SIGNING_KEY, so dist/ has" \
     "no signature and no apt repository (HACKING.md, Signing)"
+[ -z "$changed" ] || echo "release: NOT A COMMIT'S: these differ from commit $(git rev-parse --short HEAD)," \
+    "whose time dates every artifact: ${changed% }"
