@@ -16,7 +16,8 @@
 #            hyperfine for the benchmark, diffoscope for reproducible.sh,
 #            mmdebstrap for a fresh Debian 13 root
 # This is the one place that names them; the README, .ci/run and the
-# release's own tool check all send you here.
+# release's own tool check all send you here. What is installed already is
+# not asked for again, so a machine that has it all needs no network.
 #
 # usage: ./install-deps.sh PURPOSE...   (--list PURPOSE... only prints them)
 set -eu

@@ -21,7 +21,7 @@
     exit 2
 }
 # The paths as given, before the environment's folder.
-[ "${1:-}" = --in ] || given=$(realpath "$1") out=$(realpath -m "$2")
+[ "${1:-}" = --in ] || given=$(realpath "$1") out=$(realpath -m "$2") dsc_name=$(basename "$1")
 earlier=${PATHLOSS_UPGRADE_FROM:+$(realpath "$PATHLOSS_UPGRADE_FROM")}
 environment
 
@@ -35,7 +35,7 @@ step() {
     else
         echo "debian-checks: $name FAILED in $((SECONDS - start))s:"
         tail -n 30 "$dir/$name.log"
-        fail "debian-checks: $name, see $out/$name.log"
+        fail "$dsc_name, as Debian's CI checks it: $name, see $out/$name.log"
     fi
 }
 # Runs COMMAND..., which fails if it prints anything.
@@ -48,10 +48,10 @@ silent() {
 }
 
 # mmdebstrap's hook for the root of unstable's tools: $2 is the root, $3
-# the folder the packages were built in, its own in the root as /srv, and
-# $4 the folder the logs end up in.
+# the folder the packages were built in, its own in the root as /srv, $4
+# the folder the logs end up in, and $5 the .dsc's name.
 if [ "${1:-}" = --in ]; then
-    root=$2 dir=$3 out=$4
+    root=$2 dir=$3 out=$4 dsc_name=$5
     cd "$dir"
     cp -- *.dsc *.tar.* *.deb *.changes *.buildinfo *.build "$root/srv/"
     orig=(*.orig.tar.gz)
@@ -157,6 +157,6 @@ step piuparts piuparts --basetgz "$chroot" --distribution unstable --ignore=/var
 # root made for them (the hook above).
 step tools in_fresh_root unstable --variant=buildd --architectures="$arch,arm64" --aptopt="$valid" \
     --include=lintian,blhc,reprotest,faketime,disorderfs,sudo,diffoscope-minimal,python3,qemu-user \
-    --include=crossbuild-essential-arm64,libc6-dev:arm64 -- "$dir" "$out"
+    --include=crossbuild-essential-arm64,libc6-dev:arm64 -- "$dir" "$out" "$dsc_name"
 grep '^debian-checks:' "$dir/tools.log" || true
 finish
