@@ -10,6 +10,7 @@
 # NAME chooses the rows of that name, and none chooses them all; rows named
 # * come with any. PATHLOSS_SIGNING_KEY is the fingerprint of the key that
 # signs, in GnuPG's keyring (GNUPGHOME); without it nothing is signed.
+# With a key, a tree whose tracked files differ from its commit is refused.
 # PROVE=no makes the artifacts without proving them. ./install-deps.sh
 # release installs what it needs.
 # shellcheck source=packaging/lib.sh
@@ -18,29 +19,29 @@ environment
 
 # KIND NAME FIELD...: the kinds' heads say what their fields are. A RUNNER
 # runs a program of the target's here: - natively, i386 natively or under
-# qemu-i386, an emulator or wine; qemu:CPU,CPU... under each CPU in turn.
+# qemu-i386, an emulator or wine; EMULATOR:CPU,CPU... under each CPU in turn.
 # The 32-bit ARM programs for the Raspberry Pi are built for ARMv6, so they
 # are proven on the Pi 1's CPU and on the newest.
 rows=(
     "source  source"
     "dsc     source"
-    "deb     linux-x86_64   amd64    -"
-    "static  linux-x86_64   native             -"
-    "deb     linux-i686     i386     i386"
-    "static  linux-i686     i686-linux-gnu     i386"
-    "deb     linux-aarch64  arm64    qemu-aarch64"
-    "static  linux-aarch64  aarch64-linux-gnu  qemu-aarch64"
-    "deb     linux-arm32    armhf    qemu-arm:arm1176,max"
-    "static  linux-arm32    arm-linux-gnueabi  qemu-arm:arm1176,max"
-    "deb     linux-riscv64  riscv64  qemu-riscv64"
-    "static  linux-riscv64  riscv64-linux-gnu  qemu-riscv64"
-    "deb     armel          armel    qemu-arm"
-    "deb     mips64el       mips64el qemu-mips64el"
-    "deb     mipsel         mipsel   qemu-mipsel"
-    "deb     ppc64el        ppc64el  qemu-ppc64le"
-    "deb     s390x          s390x    qemu-s390x"
-    "windows windows-x64    x86_64-w64-mingw32 /usr/lib/wine/wine64"
-    "windows windows-x86    i686-w64-mingw32   /usr/lib/wine/wine"
+    "deb     linux-x86_64  amd64              -"
+    "static  linux-x86_64  native             -"
+    "deb     linux-i686    i386               i386"
+    "static  linux-i686    i686-linux-gnu     i386"
+    "deb     linux-aarch64 arm64              qemu-aarch64"
+    "static  linux-aarch64 aarch64-linux-gnu  qemu-aarch64"
+    "deb     linux-arm32   armhf              qemu-arm:arm1176,max"
+    "static  linux-arm32   arm-linux-gnueabi  qemu-arm:arm1176,max"
+    "deb     linux-riscv64 riscv64            qemu-riscv64"
+    "static  linux-riscv64 riscv64-linux-gnu  qemu-riscv64"
+    "deb     armel         armel              qemu-arm"
+    "deb     mips64el      mips64el           qemu-mips64el"
+    "deb     mipsel        mipsel             qemu-mipsel"
+    "deb     ppc64el       ppc64el            qemu-ppc64le"
+    "deb     s390x         s390x              qemu-s390x"
+    "windows windows-x64   x86_64-w64-mingw32 /usr/lib/wine/wine64"
+    "windows windows-x86   i686-w64-mingw32   /usr/lib/wine/wine"
     "web     web"
     "apt     *"
     "sums    *"
