@@ -27,8 +27,9 @@ checks_failed=3
 # everything, the version, and the folder it works in.
 environment() {
     set -euo pipefail
-    self=$(realpath "$0")
-    cd "$(dirname "${BASH_SOURCE[0]}")/.."
+    # The paths as they were given, before the first cd.
+    [ -n "${top:-}" ] || top=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..") self=$(realpath "$0")
+    cd "$top"
     # The same commit gives the same bytes wherever, whenever and by whomever
     # it is built: every time stamped into an artifact is the last commit's.
     # A source tarball has no history; it carries the commit's time instead.
