@@ -5,8 +5,8 @@
 # of their architectures in dists/stable, each also under its digest
 # (by-hash), and its Release, signed (InRelease and Release.gpg). Beside
 # them, and in dist/, pathloss.sources: what a user puts in
-# /etc/apt/sources.list.d/, the repository's address (PATHLOSS_APT_URI, or
-# a placeholder) and its public key in one file.
+# /etc/apt/sources.list.d/, the repository's address under the home's
+# (PATHLOSS_HOME) and its public key in one file.
 #
 # Then proves it as users meet it, in a fresh Debian 12 and a fresh Debian
 # 13 root, with the repository served on 127.0.0.1: pathloss.sources alone
@@ -23,7 +23,11 @@
 # apt fetches an index only by the digest that InRelease gives, so new ones
 # are unseen until it changes: the packages and indexes first, InRelease
 # last, and no reader mixes two releases of the repository.
-publish_order=$'*\ndists/stable/Release dists/stable/Release.gpg\ndists/stable/InRelease'
+publish_order() {
+    echo "unpack $source-apt.tar.gz $apt_place"
+    echo "then $apt_place/dists/stable/Release $apt_place/dists/stable/Release.gpg"
+    echo "then $apt_place/dists/stable/InRelease"
+}
 begin "$@"
 if checking; then
     signing || {
@@ -33,6 +37,7 @@ if checking; then
     need apt-ftparchive xz dpkg-deb
     ! proving || need mmdebstrap python3
     need_key
+    need_home
     checked
 fi
 dir=$work/apt
@@ -76,7 +81,7 @@ repository() ( # DIR DEB...
         echo "# pathloss's own apt repository: put this file in /etc/apt/sources.list.d/,"
         echo "# then: sudo apt update && sudo apt install pathloss"
         echo "Types: deb"
-        echo "URIs: ${PATHLOSS_APT_URI:-https://the-repository-address.invalid/}"
+        echo "URIs: $(home_address)$apt_place/"
         echo "Suites: stable"
         echo "Components: main"
         echo "Signed-By:"

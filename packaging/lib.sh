@@ -12,11 +12,12 @@
 #                              a line, and exits 1 if any; exits $not_here,
 #                              with a line that says why, where this system
 #                              cannot make it at all; 0 where it can
-#   KIND.sh --order            for what is published in place: one line a
-#                              step, the paths, inside the folder its
-#                              archive holds, that a publisher copies at that
-#                              step, `*` for all that no later step names;
-#                              nothing for the others
+#   KIND.sh --order            for an archive published unpacked at a place
+#                              under the home's address: `unpack ARCHIVE
+#                              PLACE`, then a `then PATH...` line for each
+#                              later step, the paths under the home that
+#                              packaging/publish.sh copies at that step,
+#                              after all the rest; nothing for the others
 # A check that fails is written down with `fail` and the script goes on, so
 # that one run names every fault: it then exits $checks_failed. Any other
 # status but 0 means it stopped short of its end.
@@ -56,7 +57,7 @@ environment() {
 
 # A kind's start: the environment, and its mode from its first argument
 # (make, check, order; or in, mmdebstrap's hook: in_fresh_root), with the
-# rest left in ${fields[@]}. A kind that publishes in place sets
+# rest left in ${fields[@]}. A kind that publishes in place defines
 # publish_order first.
 begin() {
     environment
@@ -69,9 +70,20 @@ begin() {
     esac
     fields=("$@")
     if [ "$mode" = order ]; then
-        [ -z "${publish_order:-}" ] || echo "$publish_order"
+        ! declare -F publish_order >/dev/null || publish_order
         exit 0
     fi
+}
+
+# The project's one address, PATHLOSS_HOME, from which every other derives,
+# and where each thing is published under it. Once published, none of these
+# may change: installed apps and users' apt sources depend on them.
+home_address() { echo "${PATHLOSS_HOME:-https://pathloss.invalid/}"; }
+app_place=app apt_place=apt
+files_place() { echo "releases/$version"; }
+need_home() {
+    [[ $(home_address) =~ ^https?://[^/]+/([^[:space:]]*/)?$ ]] ||
+        lacks "PATHLOSS_HOME must be an http(s) address that ends in /: '$PATHLOSS_HOME' is not"
 }
 checking() { [ "$mode" = check ]; }
 proving() { [ "${PROVE:-yes}" != no ]; }

@@ -9,8 +9,10 @@
 # usage: packaging/release.sh [NAME...]   (from anywhere)
 # NAME chooses the rows of that name, and none chooses them all; rows named
 # * come with any. PATHLOSS_SIGNING_KEY is the fingerprint of the key that
-# signs, in GnuPG's keyring (GNUPGHOME); without it nothing is signed.
-# With a key, a tree whose tracked files differ from its commit is refused.
+# signs, in GnuPG's keyring (GNUPGHOME); without it nothing is signed, and
+# there is no apt repository or PUBLISH, which packaging/publish.sh
+# follows. PATHLOSS_HOME is the address where the release will be
+# published. With a key, a tree that differs from its commit is refused.
 # PROVE=no makes the artifacts without proving them. ./install-deps.sh
 # release installs what it needs.
 # shellcheck source=packaging/lib.sh
@@ -98,6 +100,19 @@ fi
 
 rm -rf "$work" dist
 environment
+# How packaging/publish.sh lays the release out on the host: its own files
+# under their version, and what each kind publishes in place, in order.
+if signing; then
+    {
+        echo "version $version"
+        echo "date $SOURCE_DATE_EPOCH"
+        echo "files $(files_place)"
+        for each in "${ready[@]}"; do
+            row "$each"
+            "packaging/${words[0]}.sh" --order "${words[@]:1}"
+        done
+    } >dist/PUBLISH
+fi
 for each in "${ready[@]}"; do
     row "$each"
     echo "release: $label"

@@ -12,7 +12,10 @@
 . "$(dirname "$0")/lib.sh"
 # The worker last: a browser that sees a new one fills its new store with
 # whatever the host serves then, which must already be the new release.
-publish_order=$'*\nsw.js'
+publish_order() {
+    echo "unpack $source-site.tar.gz $app_place"
+    echo "then $app_place/sw.js"
+}
 begin "$@"
 if checking; then
     need_build emscripten
