@@ -1,9 +1,9 @@
 "use strict";
-// What the browser check and the benchmark share: the three engines Debian
+// What the browser checks and the benchmark share: the three engines Debian
 // has, driven alike (chromium through playwright-core over the DevTools
 // protocol, firefox-esr through puppeteer-core over WebDriver BiDi, WebKitGTK's
 // MiniBrowser through WebKitWebDriver over plain W3C WebDriver, which needs
-// an X display), and a static server on 127.0.0.1.
+// an X display), a static server on 127.0.0.1, and the checks' count.
 const fs = require("fs");
 const http = require("http");
 const os = require("os");
@@ -24,18 +24,15 @@ const idle = tab => tab.run(() => new Promise((resolve, reject) => {
   check();
 }));
 
-// Serves PAGE at /pathloss.html and the files of the folder SITE under
-// /pathloss/, as a static host does, on 127.0.0.1; started again, on the
-// same port.
-function staticServer(page, site) {
-  const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript",
-                  ".webmanifest": "application/manifest+json", ".png": "image/png" };
+const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript", ".svg": "image/svg+xml",
+                ".webmanifest": "application/manifest+json", ".png": "image/png" };
+
+// Serves on 127.0.0.1 the file that FIND names for a request's path, or
+// 404 where it names none; started again, on the same port.
+function server(find) {
   let server, port = 0;
   function serve(request, response) {
-    const address = new URL(request.url, "http://127.0.0.1");
-    const name = address.pathname.startsWith("/pathloss/") && (address.pathname.slice(10) || "index.html");
-    const file = address.pathname === "/pathloss.html" ? page
-               : site && /^[\w-]+\.\w+$/.test(name) && fs.existsSync(path.join(site, name)) && path.join(site, name);
+    const file = find(new URL(request.url, "http://127.0.0.1").pathname);
     response.writeHead(file ? 200 : 404, { "Content-Type": types[path.extname(file || "404.html")] });
     response.end(file ? fs.readFileSync(file) : "");
   }
@@ -54,6 +51,21 @@ function staticServer(page, site) {
     },
   };
 }
+
+// PAGE at /pathloss.html and the files of the folder SITE under
+// /pathloss/, as a static host serves them.
+const staticServer = (page, site) => server(address => {
+  const name = address.startsWith("/pathloss/") && (address.slice(10) || "index.html");
+  return address === "/pathloss.html" ? page
+       : site && /^[\w-]+\.\w+$/.test(name) && fs.existsSync(path.join(site, name)) && path.join(site, name);
+});
+
+// The whole tree under ROOT, a folder by its index.html. The URL parser has
+// already resolved any "..", so nothing outside ROOT is reached.
+const treeServer = root => server(address => {
+  const file = path.join(root, address.endsWith("/") ? `${address}index.html` : address);
+  return fs.existsSync(file) && fs.statSync(file).isFile() && file;
+});
 
 // Tabs are alike in every engine: open(URL) gives one with goto(URL),
 // run(FUNCTION, ARGUMENT) in the page, fill(TEXT) the input, press(KEY)
@@ -135,7 +147,9 @@ async function openFirefox() {
       await page.keyboard.press("d");
       await page.keyboard.up("Control");
     },
-    resize: (page, size) => page.setViewport(size),
+    // BiDi's own command: puppeteer's setViewport sends a screen orientation
+    // with it, which firefox-esr 140 does not know, and fails whole.
+    resize: (page, viewport) => page.mainFrame().browsingContext.setViewport({ viewport }),
     open: async (url, how) => pageTab(await browser.newPage(), url, how, engine),
     close: () => browser.close(),
   };
@@ -222,7 +236,9 @@ async function openWebKit() {
                  { text: key === "Enter" ? "\uE007" : "\uE009d\uE000" });
     },
     resize: (width, height) => call("POST", `${session}/window/rect`, { width, height }),
-    close: async () => {},
+    // The one window stays; leaving the page is what ends it, as closing a
+    // tab does elsewhere.
+    close: () => tab.goto("about:blank"),
   };
   return {
     name: "webkit",
@@ -239,4 +255,57 @@ async function openWebKit() {
   };
 }
 
-module.exports = { idle, staticServer, open: { chromium: openChromium, firefox: openFirefox, webkit: openWebKit } };
+// What a screen of each of SIZES shows when the page opens: nothing to
+// scroll sideways, and the element SEEN, if named, in sight.
+async function openingProblems(tab, sizes, seen) {
+  const problems = [];
+  for (const [width, height] of sizes) {
+    await tab.resize(width, height);
+    problems.push(...await tab.run(([size, seen]) => {
+      const root = document.scrollingElement;
+      const box = seen && document.querySelector(seen).getBoundingClientRect();
+      return [root.scrollWidth <= root.clientWidth || `sideways scroll at ${size}`,
+              !box || box.bottom <= innerHeight || `${seen} out of sight at ${size}`].filter(p => p !== true);
+    }, [`${width}x${height}`, seen]));
+  }
+  return problems;
+}
+
+let [passed, failed] = [0, 0];
+
+// Counts the check LABEL: passed with no PROBLEMS, else failed, and shown.
+function tally(label, problems) {
+  const lines = problems.map(problem => problem.slice(0, 300)).join("\n  ");
+  if (problems.length) console.log(`FAIL ${label}\n  ${lines}`);
+  problems.length ? failed++ : passed++;
+}
+
+// Starts SERVER and runs CHECK(ENGINE) in each engine NAMES names, in
+// turn, where a fault fails that engine; whatever happens, stops SERVER and
+// ends with the count, which sets the exit status. Nothing here outlives
+// ten minutes.
+function checkEngines(names, server, check) {
+  setTimeout(() => process.exit(2), 600000).unref();
+  const run = async () => {
+    await server.start();
+    for (const name of names) {
+      const engine = await open[name]();
+      try {
+        await check(engine);
+      } catch (error) {
+        tally(`in ${name}`, [error.stack]);
+      } finally {
+        await engine.close();
+      }
+    }
+  };
+  return run().catch(error => tally("the run", [error.stack])).finally(async () => {
+    await server.stop();
+    console.log(`${passed} passed, ${failed} failed`);
+    process.exitCode = failed ? 1 : 0;
+  });
+}
+
+const open = { chromium: openChromium, firefox: openFirefox, webkit: openWebKit };
+
+module.exports = { idle, staticServer, treeServer, open, openingProblems, tally, checkEngines };
