@@ -10,7 +10,7 @@
 # NAME chooses the rows of that name, and none chooses them all; rows named
 # * come with any. PATHLOSS_SIGNING_KEY is the fingerprint of the key that
 # signs, in GnuPG's keyring (GNUPGHOME); without it nothing is signed, and
-# there is no apt repository or PUBLISH, which packaging/publish.sh
+# there is no apt repository, home or PUBLISH, which packaging/publish.sh
 # follows. PATHLOSS_HOME is the address where the release will be
 # published. With a key, a tree that differs from its commit is refused.
 # PROVE=no makes the artifacts without proving them. ./install-deps.sh
@@ -46,6 +46,7 @@ rows=(
     "windows windows-x86   i686-w64-mingw32   /usr/lib/wine/wine"
     "web     web"
     "apt     *"
+    "home    *"
     "sums    *"
 )
 
