@@ -1,0 +1,248 @@
+#!/usr/bin/env bash
+# Proves packaging/publish.sh as a maintainer uses it and as readers meet
+# it. Two small releases of this commit, signed with a key made here,
+# release N and N+1 (the version raised in clones), go to a host
+# that nginx serves on 127.0.0.1 with packaging/nginx.conf, reached over SSH
+# from an OpenSSH server started here. N is published; then, in a fresh
+# Debian 12 root, readers poll without pause while N+1 is published over it
+# through a slow link, and while the files N no longer uses are pruned:
+# apt (update --error-on=any, then install or upgrade: always N or N+1,
+# never an error), the installed app in chromium (tests/web/reader.js) and
+# linkchecker over the home (every link resolves at every pass). Then
+# publish.sh refuses, with the host unchanged to the byte: a changed byte,
+# another key's signature, another key, an older release, the same release
+# with other files; and the same release again changes nothing. Last,
+# release.sh with a key refuses a changed tree, naming the file. What each
+# printed is in build/release/publish/.
+#
+# usage: packaging/publish-checks.sh [--check]   (as root, for sshd;
+# ./install-deps.sh ci installs what it needs)
+# shellcheck source=packaging/lib.sh
+. "$(dirname "$0")/lib.sh"
+begin "$@"
+if checking; then
+    need nginx /usr/sbin/sshd ssh ssh-keygen rsync linkchecker curl mmdebstrap git gpg node
+    [ "$(id -u)" = 0 ] || lacks "publish-checks.sh starts an SSH server: run it as root"
+    checked
+fi
+dir=$work/publish host=$work/publish/host stop=$work/publish/stop
+
+# mmdebstrap's hook, in a fresh Debian 12 root: the readers, around the
+# publishing of N+1 and the prune.
+if [ "$mode" = in ]; then
+    root=${fields[0]} url=${fields[1]} old=${fields[2]} new=${fields[3]}
+    # Only the project's repository: what apt reads is what is published.
+    rm -f "$root/etc/apt/sources.list" "$root"/etc/apt/sources.list.d/*
+    curl -fsS "${url}releases/$old/pathloss.sources" >"$root/etc/apt/sources.list.d/pathloss.sources"
+    apt() { chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get -q -y "$@"; }
+    { apt update && apt install pathloss; } >"$dir/apt.log" 2>&1 || fail "apt: install from release $old"
+    rm -f "$stop"
+    (
+        while [ ! -e "$stop" ]; do
+            if { apt update --error-on=any && apt install pathloss; } >"$dir/apt-pass.log" 2>&1; then
+                chroot "$root" dpkg-query -W -f "\${Version}\n" pathloss
+            else
+                echo error
+                cat "$dir/apt-pass.log" >>"$dir/apt.log"
+            fi
+        done >"$dir/apt-versions"
+    ) &
+    apt_reader=$!
+    (
+        while [ ! -e "$stop" ]; do
+            linkchecker --no-status --no-warnings "$url" >>"$dir/linkchecker.log" 2>&1 && echo ok || echo error
+        done >"$dir/link-passes"
+    ) &
+    link_reader=$!
+    node tests/web/reader.js "${url}app/" "$stop" "$old" "$new" >"$dir/reader.log" 2>&1 &
+    app_reader=$!
+    sleep 10
+    PATHLOSS_RSYNC_OPTIONS=--bwlimit=100 packaging/publish.sh "$dir/new/dist" "pathloss-host:$host" \
+        >"$dir/publish-new.log" 2>&1 || fail "publish.sh: release $new over $old, see $dir/publish-new.log"
+    sleep 10
+    packaging/publish.sh --prune 0 "pathloss-host:$host" >"$dir/prune.log" 2>&1 ||
+        fail "publish.sh --prune, see $dir/prune.log"
+    grep -q 'deleted .*\.deb' "$dir/prune.log" || fail "publish.sh --prune left release $old's package"
+    sleep 10
+    touch "$stop"
+    wait $apt_reader $link_reader
+    wait $app_reader || fail "the app while publishing: $(grep -v '^reader:' "$dir/reader.log" | head -n 5)"
+    echo "apt: $(wc -l <"$dir/apt-versions") passes: $(sort "$dir/apt-versions" | uniq -c | tr -s ' \n' ' ')"
+    echo "linkchecker: $(sort "$dir/link-passes" | uniq -c | tr -s ' \n' ' ')"
+    grep '^reader:' "$dir/reader.log"
+    ! grep -qvE "^($old|$new)-" "$dir/apt-versions" ||
+        fail "apt while publishing: $(sort -u "$dir/apt-versions" | tr '\n' ' '), see $dir/apt.log"
+    [[ $(tail -n 1 "$dir/apt-versions") == "$new-"* ]] || fail "apt did not end on release $new"
+    ! grep -q error "$dir/link-passes" || fail "linkchecker while publishing, see $dir/linkchecker.log"
+    exit 0
+fi
+
+rm -rf "$dir"
+mkdir -p "$dir/ssh" "$host"
+port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+web_port=$(port) ssh_port=$(port)
+url=http://127.0.0.1:$web_port/
+
+# The host: nginx as HACKING gives it, and an SSH server that takes the key
+# made for this run.
+mkdir "$dir/nginx"
+cat >"$dir/nginx/nginx.conf" <<EOF
+daemon off;
+pid $dir/nginx/pid;
+error_log $dir/nginx/error.log;
+$([ "$(id -u)" != 0 ] || echo "user root;")
+events {}
+http {
+    include /etc/nginx/mime.types;
+    access_log $dir/nginx/access.log;
+    client_body_temp_path $dir/nginx/body;
+    proxy_temp_path $dir/nginx/proxy;
+    fastcgi_temp_path $dir/nginx/fastcgi;
+    uwsgi_temp_path $dir/nginx/uwsgi;
+    scgi_temp_path $dir/nginx/scgi;
+    server {
+        listen 127.0.0.1:$web_port;
+        root $host;
+        include $top/packaging/nginx.conf;
+    }
+}
+EOF
+nginx -p "$dir/nginx" -c "$dir/nginx/nginx.conf" &
+at_exit "kill $!"
+ssh-keygen -q -t ed25519 -N '' -f "$dir/ssh/host"
+ssh-keygen -q -t ed25519 -N '' -f "$dir/ssh/id"
+cp "$dir/ssh/id.pub" "$dir/ssh/authorized_keys"
+echo "[127.0.0.1]:$ssh_port $(cat "$dir/ssh/host.pub")" >"$dir/ssh/known_hosts"
+cat >"$dir/ssh/sshd_config" <<EOF
+ListenAddress 127.0.0.1
+Port $ssh_port
+HostKey $dir/ssh/host
+AuthorizedKeysFile $dir/ssh/authorized_keys
+PidFile $dir/ssh/sshd.pid
+UsePAM no
+StrictModes no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin prohibit-password
+EOF
+cat >"$dir/ssh/config" <<EOF
+Host pathloss-host
+    HostName 127.0.0.1
+    Port $ssh_port
+    User $(id -un)
+    IdentityFile $dir/ssh/id
+    UserKnownHostsFile $dir/ssh/known_hosts
+    StrictHostKeyChecking yes
+    BatchMode yes
+EOF
+mkdir -p /run/sshd
+/usr/sbin/sshd -D -e -f "$dir/ssh/sshd_config" 2>"$dir/ssh/sshd.log" &
+at_exit "kill $!"
+export RSYNC_RSH="ssh -F $dir/ssh/config"
+
+# Releases N and N+1: this commit with the version raised.
+GNUPGHOME=$dir/gnupg PATHLOSS_SIGNING_KEY=$(packaging/test-key.sh "$dir/gnupg" "pathloss publish checks")
+export GNUPGHOME PATHLOSS_SIGNING_KEY
+at_exit "gpgconf --homedir '$dir/gnupg' --kill gpg-agent"
+# Each a clone of the one before, the version raised by one: the earlier
+# releases a home links to are those after this commit's version.
+raise_version() { # FROM NAME MINUTES_AGO: the clone, and its version
+    local from=$1 was
+    git clone -q "$from" "$dir/$2"
+    cd "$dir/$2"
+    was=$(sed -n 's/^project(pathloss VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    raised=${was%.*}.$((${was##*.} + 1))
+    sed -i "s/^project(pathloss VERSION $was/project(pathloss VERSION $raised/" CMakeLists.txt
+    sed -i "1s/($was-/($raised-/" packaging/debian/changelog
+    sed -i "s/$was/$raised/g" README.md
+    sed -i "0,/^\* /s//* Version $raised ($(date -u +%F))\n\n- A release for the publishing checks.\n\n&/" NEWS
+    # A minute apart, in the past (a Release dated later is not valid yet).
+    GIT_COMMITTER_DATE="$(($(date +%s) - 60 * $3)) +0000" \
+        git -c user.name=checks -c user.email=checks@pathloss.invalid commit -q -am "Release $raised"
+    cd "$top"
+}
+raise_version "$top" old 2
+old=$raised
+raise_version "$dir/old" new 1
+new=$raised
+# Each dated by its own commit, not by this one.
+for release in old new; do
+    echo "publish-checks: release ${!release}"
+    (cd "$dir/$release" && env -u SOURCE_DATE_EPOCH PATHLOSS_HOME=$url PROVE=no packaging/release.sh linux-x86_64 web) \
+        >"$dir/release-$release.log" 2>&1 || {
+        fail "release ${!release} for the publishing checks, see $dir/release-$release.log"
+        finish
+    }
+done
+
+until curl -so /dev/null "$url"; do sleep 0.2; done
+packaging/publish.sh "$dir/old/dist" "pathloss-host:$host" >"$dir/publish-old.log" 2>&1 ||
+    fail "publish.sh: release $old to a new host, see $dir/publish-old.log"
+
+# The host's settings: text compressed, what changes in place revalidated,
+# what never changes kept.
+header() { # PATH HEADER: its value, as nginx serves PATH
+    curl -fsS -H 'Accept-Encoding: gzip' -o /dev/null -D - "$url$1" | tr -d '\r' |
+        sed -n "s/^$2: //Ip"
+}
+for path in "" app/sw.js apt/dists/stable/InRelease; do
+    [ "$(header "$path" Cache-Control)" = no-cache ] || fail "nginx.conf: /$path is kept, not asked for anew"
+done
+for path in "releases/$old/pathloss-$old-web.html" "$(cd "$host" && find apt/pool -name '*.deb' | head -n 1)"; do
+    [[ $(header "$path" Cache-Control) == *immutable* ]] || fail "nginx.conf: /$path is not kept"
+done
+[ "$(header "" Content-Encoding)" = gzip ] || fail "nginx.conf: the home is not compressed"
+
+echo "publish-checks: release $new over $old, read all through in a fresh Debian 12 root"
+in_fresh_root bookworm -- "$url" "$old" "$new" >"$dir/root.log" 2>&1 ||
+    fail "a Debian 12 root for the publishing checks, see $dir/root.log"
+grep -E '^(apt|linkchecker|reader):' "$dir/root.log" || true
+
+# Each refusal leaves the host as it was, to the byte.
+snapshot() { (cd "$host" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+other=$(packaging/test-key.sh "$dir/other" "another key")
+at_exit "gpgconf --homedir '$dir/other' --kill gpg-agent"
+resum() { # DIST [GNUPG KEY]: sums and signature made again
+    (cd "$1" && rm SHA256SUMS SHA256SUMS.asc && sha256sum -- * >"$dir/sums" && mv "$dir/sums" SHA256SUMS)
+    GNUPGHOME=${2:-$GNUPGHOME} gpg --batch --yes --armor --local-user "${3:-$PATHLOSS_SIGNING_KEY}" \
+        --detach-sign --output "$1/SHA256SUMS.asc" "$1/SHA256SUMS"
+}
+variant() { # NAME: a copy of N+1's dist, changed by what follows
+    rm -rf "$dir/${1:?}"
+    cp -R "$dir/new/dist" "$dir/$1"
+}
+variant changed-byte
+printf x | dd of="$dir/changed-byte/pathloss_$new-1~bpo12+1_amd64.deb" bs=1 seek=100 conv=notrunc status=none
+variant other-signature
+GNUPGHOME=$dir/other gpg --batch --yes --armor --local-user "$other" --detach-sign \
+    --output "$dir/other-signature/SHA256SUMS.asc" "$dir/other-signature/SHA256SUMS"
+variant other-key
+GNUPGHOME=$dir/other gpg --batch --armor --export "$other" >"$dir/other-key/pathloss-signing-key.asc"
+resum "$dir/other-key" "$dir/other" "$other"
+variant other-bytes
+echo >>"$dir/other-bytes/BUILDINFO"
+resum "$dir/other-bytes"
+before=$(snapshot)
+for case in changed-byte other-signature other-key old other-bytes; do
+    given=$dir/$case
+    [ "$case" != old ] || given=$dir/old/dist
+    if PATHLOSS_SIGNING_KEY='' packaging/publish.sh "$given" "pathloss-host:$host" >"$dir/refuse-$case.log" 2>&1; then
+        fail "publish.sh took $case"
+    fi
+    echo "publish-checks: $case: $(tail -n 1 "$dir/refuse-$case.log")"
+    [ "$(snapshot)" = "$before" ] || fail "publish.sh changed the host while refusing $case"
+done
+packaging/publish.sh "$dir/new/dist" "pathloss-host:$host" >"$dir/again.log" 2>&1 ||
+    fail "publish.sh: release $new again, see $dir/again.log"
+[ "$(snapshot)" = "$before" ] || fail "publish.sh changed the host publishing release $new again"
+! packaging/publish.sh --prune 24 "pathloss-host:$host" >"$dir/prune-early.log" 2>&1 ||
+    fail "publish.sh --prune 24 pruned a release just published"
+
+# A tree that is not its commit's, refused in seconds.
+echo "// changed" >>"$dir/new/src/main.cpp"
+started=$(date +%s)
+! (cd "$dir/new" && PROVE=no packaging/release.sh linux-x86_64) >"$dir/dirty.log" 2>&1 ||
+    fail "release.sh with a key signed a changed tree"
+grep -q 'src/main.cpp' "$dir/dirty.log" || fail "release.sh did not name the changed file: $(tail -n 1 "$dir/dirty.log")"
+echo "publish-checks: a changed tree, refused in $(($(date +%s) - started)) s: $(tail -n 1 "$dir/dirty.log")"
+finish
