@@ -168,7 +168,7 @@ new=$raised
 # Each dated by its own commit, not by this one.
 for release in old new; do
     echo "publish-checks: release ${!release}"
-    (cd "$dir/$release" && env -u SOURCE_DATE_EPOCH PATHLOSS_HOME=$url PROVE=no packaging/release.sh linux-x86_64 web) \
+    (cd "$dir/$release" && env -u SOURCE_DATE_EPOCH PATHLOSS_HOME="$url" PROVE=no packaging/release.sh linux-x86_64 web) \
         >"$dir/release-$release.log" 2>&1 || {
         fail "release ${!release} for the publishing checks, see $dir/release-$release.log"
         finish
@@ -202,10 +202,9 @@ grep -E '^(apt|linkchecker|reader):' "$dir/root.log" || true
 snapshot() { (cd "$host" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
 other=$(packaging/test-key.sh "$dir/other" "another key")
 at_exit "gpgconf --homedir '$dir/other' --kill gpg-agent"
-resum() { # DIST [GNUPG KEY]: sums and signature made again
+resum() { # DIST: its sums made again, signed with PATHLOSS_SIGNING_KEY
     (cd "$1" && rm SHA256SUMS SHA256SUMS.asc && sha256sum -- * >"$dir/sums" && mv "$dir/sums" SHA256SUMS)
-    GNUPGHOME=${2:-$GNUPGHOME} gpg --batch --yes --armor --local-user "${3:-$PATHLOSS_SIGNING_KEY}" \
-        --detach-sign --output "$1/SHA256SUMS.asc" "$1/SHA256SUMS"
+    sign "$1/SHA256SUMS" "$1/SHA256SUMS.asc"
 }
 variant() { # NAME: a copy of N+1's dist, changed by what follows
     rm -rf "$dir/${1:?}"
@@ -214,11 +213,11 @@ variant() { # NAME: a copy of N+1's dist, changed by what follows
 variant changed-byte
 printf x | dd of="$dir/changed-byte/pathloss_$new-1~bpo12+1_amd64.deb" bs=1 seek=100 conv=notrunc status=none
 variant other-signature
-GNUPGHOME=$dir/other gpg --batch --yes --armor --local-user "$other" --detach-sign \
-    --output "$dir/other-signature/SHA256SUMS.asc" "$dir/other-signature/SHA256SUMS"
+GNUPGHOME=$dir/other PATHLOSS_SIGNING_KEY=$other sign "$dir/other-signature/SHA256SUMS" \
+    "$dir/other-signature/SHA256SUMS.asc"
 variant other-key
-GNUPGHOME=$dir/other gpg --batch --armor --export "$other" >"$dir/other-key/pathloss-signing-key.asc"
-resum "$dir/other-key" "$dir/other" "$other"
+GNUPGHOME=$dir/other PATHLOSS_SIGNING_KEY=$other public_key >"$dir/other-key/pathloss-signing-key.asc"
+GNUPGHOME=$dir/other PATHLOSS_SIGNING_KEY=$other resum "$dir/other-key"
 variant other-bytes
 echo >>"$dir/other-bytes/BUILDINFO"
 resum "$dir/other-bytes"
