@@ -15,7 +15,8 @@
 #   KIND.sh --order            for an archive published unpacked at a place
 #                              under the home's address: `unpack ARCHIVE
 #                              PLACE`, then a `then PATH...` line for each
-#                              later step, the paths under the home that
+#                              later step, the paths under the home (or the
+#                              shell's patterns of them) that
 #                              packaging/publish.sh copies at that step,
 #                              after all the rest; nothing for the others
 # A check that fails is written down with `fail` and the script goes on, so
@@ -79,7 +80,7 @@ begin() {
 # and where each thing is published under it. Once published, none of these
 # may change: installed apps and users' apt sources depend on them.
 home_address() { echo "${PATHLOSS_HOME:-https://pathloss.invalid/}"; }
-app_place=app apt_place=apt
+app_place=app apt_place=apt rpm_place=rpm pacman_place=pacman
 files_place() { echo "releases/$version"; }
 need_home() {
     [[ $(home_address) =~ ^https?://[^/]+/([^[:space:]]*/)?$ ]] ||
@@ -182,6 +183,16 @@ holds() {
     shift 2
     got=$(cd "$dir" && find . -type f | sed 's|^\./||' | sort)
     [ "$got" = "$(printf '%s\n' "$@" | sort)" ] || fail "$artifact holds:" "$(tr '\n' ' ' <<<"$got")"
+}
+
+# The static tarballs in dist/, in ${tarballs[@]}, which the packages of
+# other systems carry: a release without one ends such a kind there.
+static_tarballs() { # WHAT: what the kind would make of them
+    tarballs=(dist/"$source"-linux-*.tar.gz)
+    [ -e "${tarballs[0]}" ] || {
+        echo "release: no static tarball in dist/ to make $1 of"
+        finish
+    }
 }
 
 # Every man page under DIR, compressed or not, renders without a warning.
@@ -293,21 +304,23 @@ need_build() { # TRIPLET
 
 # Signs FILE into OUT with the maintainer's key, whose fingerprint is
 # PATHLOSS_SIGNING_KEY in GnuPG's keyring (GNUPGHOME): a detached, armoured
-# signature, or with --clear the file inside its signature (apt's InRelease).
+# signature; with --binary, one not armoured (rpm's and pacman's); or with
+# --clear the file inside its signature (apt's InRelease). FILE - is the
+# standard input.
 # It is dated by the commit, or by the signing key where that is younger, as
 # no signature may predate its key; Ed25519 then signs the same bytes every
 # time. A signature gpg cannot make is a failure, with gpg's words in
 # WORK/sign.log.
-sign() { # [--clear] FILE OUT
-    local how=--detach-sign at
-    [ "$1" != --clear ] || {
-        how=--clearsign
-        shift
-    }
+sign() { # [--clear|--binary] FILE OUT
+    local how=(--armor --detach-sign) at
+    case $1 in
+    --clear) how=(--armor --clearsign) && shift ;;
+    --binary) how=(--detach-sign) && shift ;;
+    esac
     at=$(gpg --batch --with-colons --fixed-list-mode --list-keys "$PATHLOSS_SIGNING_KEY" 2>/dev/null |
         awk -F: -v at="$SOURCE_DATE_EPOCH" '$1 ~ /^(pub|sub)$/ && $12 ~ /s/ && $6 > at { at = $6 } END { print at }')
-    gpg --batch --yes --armor --local-user "$PATHLOSS_SIGNING_KEY" --faked-system-time "$at!" \
-        "$how" --output "$2" "$1" 2>>"$work/sign.log" ||
+    gpg --batch --yes --local-user "$PATHLOSS_SIGNING_KEY" --faked-system-time "$at!" \
+        "${how[@]}" --output "$2" "$1" 2>>"$work/sign.log" ||
         fail "$(basename "$1"): gpg did not sign it, see $work/sign.log"
 }
 signing() { [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; }

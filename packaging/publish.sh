@@ -139,7 +139,8 @@ done
 [[ $dest == *:* ]] || mkdir -p "$dest"
 copy --delay-updates "${excludes[@]}" "$stage/" "$dest/"
 for step in "${later[@]}"; do
-    tr ' ' '\n' <<<"$step" >"$here/step"
+    # shellcheck disable=SC2086 # the step's paths are patterns
+    (cd "$stage" && printf '%s\n' $step) >"$here/step"
     copy --delay-updates --files-from="$here/step" "$stage/" "$dest/"
 done
 copy "$here/published" "$dest/"
