@@ -11,7 +11,9 @@
 #            signatures and the apt repository, the tests' libraries for
 #            the source tarball's own tests, the web app's icon renderer,
 #            the three browsers and the browser check's playwright-core and
-#            puppeteer-core from npm; and rsync and ssh for publish.sh
+#            puppeteer-core from npm; rpm's, dnf's and pacman's tools for
+#            their packages and repositories; and rsync and ssh for
+#            publish.sh
 #   ci       test and release and what .ci/run adds: clang for the fuzzer,
 #            hyperfine for the benchmark, diffoscope for reproducible.sh,
 #            mmdebstrap for a fresh Debian 13 root, and for the publishing
@@ -44,7 +46,8 @@ release="$build build-essential python3 git file dpkg-dev debhelper lintian grof
          libc6:arm64 libc6:i386 libc6:armel libc6:ppc64el libc6:s390x
          g++-mingw-w64-x86-64 g++-mingw-w64-i686 qemu-user wine wine64 wine32:i386
          sbuild uidmap mmdebstrap autopkgtest piuparts libgtest-dev libmpfr-dev gnupg apt-utils xz-utils
-         emscripten librsvg2-bin $node chromium firefox-esr webkit2gtk-driver xvfb xauth rsync openssh-client"
+         emscripten librsvg2-bin $node chromium firefox-esr webkit2gtk-driver xvfb xauth rsync openssh-client
+         rpm rpmlint createrepo-c dnf dnf-plugins-core pacman-package-manager makepkg fakeroot zstd libarchive-tools"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"

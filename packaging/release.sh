@@ -46,6 +46,8 @@ rows=(
     "windows windows-x86   i686-w64-mingw32   /usr/lib/wine/wine"
     "web     web"
     "apt     *"
+    "rpm     *"
+    "pacman  *"
     "home    *"
     "sums    *"
 )
