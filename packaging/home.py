@@ -163,19 +163,38 @@ def history():
 
 
 
-def apt():
-    """The apt sources, in a release with an apt repository."""
-    if "pathloss.sources" not in present:
+def repository(name, anchor, heading, text):
+    """How a package manager takes the project's repository, in a release
+    that has it: TEXT, where {file} links to NAME, then NAME itself."""
+    if name not in present:
         return ""
-    with open(os.path.join(dist, "pathloss.sources"), encoding="utf-8") as f:
-        sources = f.read()
-    return f"""<section aria-labelledby="apt">
-<h2 id="apt">Con apt, en Debian, Ubuntu o Raspberry Pi OS</h2>
-<p>Guarde <a href="{files_place}/pathloss.sources"><code>pathloss.sources</code></a> en
-<code>/etc/apt/sources.list.d/</code>; después <code>sudo apt update &amp;&amp; sudo apt install
-pathloss</code>, y cada versión nueva llega con <code>sudo apt upgrade</code>. Lleva dentro la clave:</p>
-<pre>{html.escape(sources)}</pre>
+    with open(os.path.join(dist, name), encoding="utf-8") as f:
+        settings = f.read()
+    link = f'<a href="{files_place}/{name}"><code>{name}</code></a>'
+    return f"""<section aria-labelledby="{anchor}">
+<h2 id="{anchor}">{heading}</h2>
+<p>{text.format(file=link)}</p>
+<pre>{html.escape(settings)}</pre>
 </section>"""
+
+
+repositories = "\n".join([
+    repository("pathloss.sources", "apt", "Con apt, en Debian, Ubuntu o Raspberry Pi OS",
+               "Guarde {file} en <code>/etc/apt/sources.list.d/</code>; después <code>sudo apt update "
+               "&amp;&amp; sudo apt install pathloss</code>, y cada versión nueva llega con <code>sudo apt "
+               "upgrade</code>. Lleva dentro la clave:"),
+    repository("pathloss.repo", "dnf", "Con dnf o zypper, en Fedora, RHEL, AlmaLinux, Rocky u openSUSE",
+               "Guarde {file} en <code>/etc/yum.repos.d/</code>; después <code>sudo dnf install "
+               "pathloss</code>, y cada versión nueva llega con <code>sudo dnf upgrade</code>. En openSUSE, "
+               f"<code>sudo zypper addrepo {html.escape(home)}rpm/pathloss.repo</code> y <code>sudo zypper "
+               "install pathloss</code>. dnf y zypper toman la clave de su dirección y piden confirmarla: "
+               "compruebe que su huella es la de arriba."),
+    repository("pathloss-pacman.conf", "pacman",
+               "Con pacman, en Arch, Manjaro, EndeavourOS, Arch Linux ARM o Arch Linux 32",
+               "Confíe en la clave y añada a <code>/etc/pacman.conf</code> las líneas de {file}, como "
+               "dice; después <code>sudo pacman -Sy pathloss</code>, y cada versión nueva llega con "
+               "<code>sudo pacman -Syu</code>:"),
+])
 
 app = home + "app/"
 index = f"""<header>
@@ -216,7 +235,7 @@ sha256sum -c --ignore-missing SHA256SUMS</pre>
 archivo. En Debian 12, <code>gpg --dearmor &lt;pathloss-signing-key.asc &gt;key.gpg</code> y
 <code>gpgv --keyring ./key.gpg SHA256SUMS.asc SHA256SUMS</code>.</p>
 </section>
-{apt()}
+{repositories}
 <section aria-labelledby="novedades">
 <h2 id="novedades">Novedades</h2>
 {history()}
@@ -226,13 +245,14 @@ archivo. En Debian 12, <code>gpg --dearmor &lt;pathloss-signing-key.asc &gt;key.
 <p>pathloss is a console calculator for radio amateurs: the free-space path loss of a radio link,
 in Spanish. <a href="app/">The app</a> runs in any browser from 2023 on, and installs on phones and
 tablets. The downloads above are for every machine: pick the row for yours. Check them with the key
-whose fingerprint is above, as the commands show; apt does it by itself with
-<code>pathloss.sources</code>. <a href="{files_place}/">Every file of release {version}</a>.</p>
+whose fingerprint is above, as the commands show; apt, dnf, zypper and pacman do it by
+themselves with <code>pathloss.sources</code>, <code>pathloss.repo</code> and
+<code>pathloss-pacman.conf</code>. <a href="{files_place}/">Every file of release {version}</a>.</p>
 </section>
 </main>
 """
 description = ("pathloss: la atenuación en espacio libre de un enlace de radio, para radioaficionados; "
-               "la aplicación, las descargas firmadas y el repositorio de apt.")
+               "la aplicación, las descargas firmadas y los repositorios de apt, dnf y pacman.")
 os.makedirs(os.path.join(out, files_place), exist_ok=True)
 with open(os.path.join(out, "index.html"), "w", encoding="utf-8") as f:
     f.write(page("pathloss, la atenuación en espacio libre", description, index))

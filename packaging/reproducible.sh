@@ -35,11 +35,13 @@ echo "reproducible: two releases took $(($(date +%s) - start)) s"
 # a signature.
 if [ -n "${PATHLOSS_SIGNING_KEY:-}" ] && gpg --batch --with-colons --list-keys "$PATHLOSS_SIGNING_KEY" 2>/dev/null |
     awk -F: '$1 ~ /^(pub|sub)$/ && $12 ~ /s/ && $4 != 1 && $4 != 22 { random = 1 } END { exit !random }'; then
-    echo "reproducible: the signing key signs with a random number, so the signatures, the apt" \
-        "repository, the home that lists their digests and their lines in SHA256SUMS are left out"
+    echo "reproducible: the signing key signs with a random number, so the signatures, the .rpm" \
+        "that hold theirs, the repositories, the home that lists their digests and their lines in" \
+        "SHA256SUMS are left out"
+    signed='(\.asc|\.sig|\.rpm|-(apt|rpm|pacman|home)\.tar\.gz)'
     for dist in "$work/first/dist" "$work/second/elsewhere/dist"; do
-        rm -f "$dist"/*.asc "$dist"/*-apt.tar.gz "$dist"/*-home.tar.gz
-        sed -i '/\.asc$/d; /-apt\.tar\.gz$/d; /-home\.tar\.gz$/d' "$dist/SHA256SUMS"
+        find "$dist" -regextype egrep -regex ".*$signed" -delete
+        grep -vE "$signed\$" "$dist/SHA256SUMS" >"$work/sums" && mv "$work/sums" "$dist/SHA256SUMS"
     done
 fi
 if ! diff -r "$work/first/dist" "$work/second/elsewhere/dist"; then
