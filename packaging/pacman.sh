@@ -56,33 +56,46 @@ pacman_arch() {
     esac
 }
 
-# Builds into OUT/ARCH the package of each static TARBALL, at PKGREL: with
-# makepkg as Debian has it, but making what Arch's makes, and never as
-# root, which it refuses.
-packages() { # PKGREL OUT TARBALL...
-    local pkgrel=$1 out=$2 tarball platform arch builder=()
-    shift 2
+# Makes with makepkg, in $build/packages, the package of packaging/PKGBUILD
+# at PKGREL for ARCH: around the program of a static TARBALL, or as it
+# stands, from the source tarball with the tests. It runs as Debian has it,
+# but makes what Arch's makes, and never as root, which it refuses.
+package() { # PKGREL ARCH [TARBALL]
+    local pkgrel=$1 arch=$2 tarball=${3:-} prebuilt=() options=() builder=()
     [ "$(id -u)" != 0 ] || builder=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+    rm -rf "$build"
+    mkdir -p "$build/start" "$build/sources" "$build/packages"
+    sed "s/^pkgrel=.*/pkgrel=$pkgrel/" packaging/PKGBUILD >"$build/start/PKGBUILD"
+    cp "$dir/$source.tar.gz" "$build/sources/"
+    if [ -n "$tarball" ]; then
+        tar -C "$build" -xzf "$tarball"
+        prebuilt=(PATHLOSS_PREBUILT="$build/$(basename "$tarball" .tar.gz)/pathloss")
+        # Stripped already, and for a processor this machine's strip may
+        # not know.
+        options=("OPTIONS=(!strip docs !libtool !staticlibs !emptydirs zipman purge !debug !lto)")
+    fi
+    {
+        cat /etc/makepkg.conf
+        echo "CARCH=$arch"
+        printf '%s\n' "${options[@]}"
+        echo "PKGEXT=.pkg.tar.zst"
+        echo "COMPRESSZST=(zstd -c -q -19 -)"
+    } >"$build/makepkg.conf"
+    [ "${#builder[@]}" = 0 ] || chown -R nobody:nogroup "$build"
+    (cd "$build/start" && "${builder[@]}" env HOME="$build" PATHLOSS_HOME="$(home_address)" "${prebuilt[@]}" \
+        BUILDDIR="$build" SRCDEST="$build/sources" PKGDEST="$build/packages" \
+        PACKAGER="pathloss developers <pathloss@pathloss.invalid>" \
+        makepkg --config "$build/makepkg.conf" --nodeps --noconfirm)
+}
+
+# Makes into OUT/ARCH the package of each static TARBALL, at PKGREL.
+packages() { # PKGREL OUT TARBALL...
+    local pkgrel=$1 out=$2 tarball platform arch
+    shift 2
     for tarball; do
         platform=${tarball#dist/"$source"-linux-} platform=${platform%.tar.gz} arch=$(pacman_arch "$platform")
-        rm -rf "$build"
-        mkdir -p "$build/start" "$build/sources" "$build/packages" "$out/$arch"
-        sed "s/^pkgrel=.*/pkgrel=$pkgrel/" packaging/PKGBUILD >"$build/start/PKGBUILD"
-        cp "$dir/$source.tar.gz" "$build/sources/"
-        tar -C "$build" -xzf "$tarball"
-        {
-            cat /etc/makepkg.conf
-            echo "CARCH=$arch"
-            echo "OPTIONS=(!strip docs !libtool !staticlibs !emptydirs zipman purge !debug !lto)"
-            echo "PKGEXT=.pkg.tar.zst"
-            echo "COMPRESSZST=(zstd -c -q -19 -)"
-        } >"$build/makepkg.conf"
-        [ "${#builder[@]}" = 0 ] || chown -R nobody:nogroup "$build"
-        (cd "$build/start" && "${builder[@]}" env HOME="$build" PATHLOSS_HOME="$(home_address)" \
-            PATHLOSS_PREBUILT="$build/$source-linux-$platform/pathloss" BUILDDIR="$build" \
-            SRCDEST="$build/sources" PKGDEST="$build/packages" \
-            PACKAGER="pathloss developers <pathloss@pathloss.invalid>" \
-            makepkg --config "$build/makepkg.conf" --nodeps --noconfirm) >>"$dir/makepkg.log" 2>&1
+        package "$pkgrel" "$arch" "$tarball" >>"$dir/makepkg.log" 2>&1
+        mkdir -p "$out/$arch"
         mv "$build/packages"/*.pkg.tar.zst "$out/$arch/"
     done
     rm -rf "$build"
@@ -209,4 +222,14 @@ for bad in changed-byte other-key; do
     [ "$(installed)" = "pathloss $version-2" ] || fail "pacman: $bad left $(installed) installed"
 done
 prove "pathloss from pacman, after both" - chroot "$root" /usr/bin/pathloss
+
+# The PKGBUILD as an AUR package has it: from the source tarball, with the
+# tests, and the same files (makedepends are Arch's names, so unchecked).
+if package 1 "$arch" >"$dir/recipe.log" 2>&1; then
+    [ "$(bsdtar -tf "$build/packages"/*.pkg.tar.zst | sort)" = "$(bsdtar -tf "dist/$source-1-$arch.pkg.tar.zst" | sort)" ] ||
+        fail "the PKGBUILD from the source tarball: other files than the release's package"
+else
+    fail "the PKGBUILD from the source tarball, see $dir/recipe.log"
+fi
+rm -rf "$build"
 finish

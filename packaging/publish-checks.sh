@@ -3,12 +3,14 @@
 # it. Two small releases of this commit, signed with a key made here,
 # release N and N+1 (the version raised in clones), go to a host
 # that nginx serves on 127.0.0.1 with packaging/nginx.conf, reached over SSH
-# from an OpenSSH server started here. N is published; then, in a fresh
-# Debian 12 root, readers poll without pause while N+1 is published over it
-# through a slow link, and while the files N no longer uses are pruned:
-# apt (update --error-on=any, then install or upgrade: always N or N+1,
-# never an error), the installed app in chromium (tests/web/reader.js) and
-# linkchecker over the home (every link resolves at every pass). Then
+# from an OpenSSH server started here. N is published; then readers poll
+# without pause while N+1 is published over it through a slow link, and
+# while the files N no longer uses are pruned: apt in a fresh Debian 12
+# root (update --error-on=any, then install or upgrade), dnf and pacman in
+# empty roots (an upgrade each pass, failing where a repository is
+# unusable), always at N or N+1 and never an error; the installed app in
+# chromium (tests/web/reader.js) and linkchecker over the home (every link
+# resolves at every pass). Then
 # publish.sh refuses, with the host unchanged to the byte: a changed byte,
 # another key's signature, another key, an older release, the same release
 # with other files; and the same release again changes nothing. Last,
@@ -21,7 +23,7 @@
 . "$(dirname "$0")/lib.sh"
 begin "$@"
 if checking; then
-    need nginx /usr/sbin/sshd ssh ssh-keygen rsync linkchecker curl mmdebstrap git gpg node
+    need nginx /usr/sbin/sshd ssh ssh-keygen rsync linkchecker curl mmdebstrap git gpg node dnf pacman pacman-key
     [ "$(id -u)" = 0 ] || lacks "publish-checks.sh starts an SSH server: run it as root"
     checked
 fi
@@ -31,29 +33,68 @@ dir=$work/publish host=$work/publish/host stop=$work/publish/stop
 # publishing of N+1 and the prune.
 if [ "$mode" = in ]; then
     root=${fields[0]} url=${fields[1]} old=${fields[2]} new=${fields[3]}
-    # Only the project's repository: what apt reads is what is published.
+    # Each package manager set up as its users are, from what is published,
+    # with only the project's repository: apt in the Debian root, dnf and
+    # pacman in empty roots of their own. A pass brings the newest release
+    # and prints the version it has then.
     rm -f "$root/etc/apt/sources.list" "$root"/etc/apt/sources.list.d/*
-    curl -fsS "${url}releases/$old/pathloss.sources" >"$root/etc/apt/sources.list.d/pathloss.sources"
+    curl -fsS "${url}apt/pathloss.sources" >"$root/etc/apt/sources.list.d/pathloss.sources"
     apt() { chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get -q -y "$@"; }
-    { apt update && apt install pathloss; } >"$dir/apt.log" 2>&1 || fail "apt: install from release $old"
+    mkdir -p "$dir/dnf/repos" "$dir/pacman/root/var/lib/pacman" "$dir/pacman/keyring"
+    curl -fsS "${url}rpm/pathloss.repo" >"$dir/dnf/repos/pathloss.repo"
+    dnf() {
+        command dnf -y --refresh --disableplugin=local --installroot "$dir/dnf/root" --releasever 1 \
+            --forcearch x86_64 --setopt=reposdir="$dir/dnf/repos" --setopt=skip_if_unavailable=False "$@"
+    }
+    curl -fsS "${url}pacman/pathloss-signing-key.asc" >"$dir/pacman/key.asc"
+    {
+        pacman-key --gpgdir "$dir/pacman/keyring" --init
+        pacman-key --gpgdir "$dir/pacman/keyring" --add "$dir/pacman/key.asc"
+        pacman-key --gpgdir "$dir/pacman/keyring" --lsign-key "$PATHLOSS_SIGNING_KEY"
+    } >"$dir/pacman/keyring.log" 2>&1 || fail "pacman-key: the release's key"
+    {
+        printf '[options]\nArchitecture = x86_64\n'
+        curl -fsS "${url}pacman/pathloss-pacman.conf" | sed -n '/^\[pathloss\]/,$p'
+    } >"$dir/pacman/pacman.conf"
+    pacman() {
+        command pacman --noconfirm --config "$dir/pacman/pacman.conf" --root "$dir/pacman/root" \
+            --dbpath "$dir/pacman/root/var/lib/pacman" --cachedir "$dir/pacman/cache" --gpgdir "$dir/pacman/keyring" \
+            --logfile "$dir/pacman/pacman.log" "$@"
+    }
+    pass() { # MANAGER
+        case $1 in
+        apt) apt update --error-on=any && apt install pathloss && chroot "$root" dpkg-query -W -f "\${Version}\n" pathloss ;;
+        dnf) dnf install pathloss && dnf upgrade pathloss && rpm --root "$dir/dnf/root" -q --qf '%{VERSION}-%{RELEASE}\n' pathloss ;;
+        pacman) pacman -Syu pathloss && pacman -Q pathloss | cut -d' ' -f2 ;;
+        esac
+    }
+    managers=(apt dnf pacman)
+    for manager in "${managers[@]}"; do
+        pass "$manager" >"$dir/$manager.log" 2>&1 || fail "$manager: install from release $old"
+    done
+    at_exit "gpgconf --homedir '$dir/pacman/keyring' --kill all"
+
     rm -f "$stop"
-    (
-        while [ ! -e "$stop" ]; do
-            if { apt update --error-on=any && apt install pathloss; } >"$dir/apt-pass.log" 2>&1; then
-                chroot "$root" dpkg-query -W -f "\${Version}\n" pathloss
-            else
-                echo error
-                cat "$dir/apt-pass.log" >>"$dir/apt.log"
-            fi
-        done >"$dir/apt-versions"
-    ) &
-    apt_reader=$!
+    readers=()
+    for manager in "${managers[@]}"; do
+        (
+            while [ ! -e "$stop" ]; do
+                if pass "$manager" >"$dir/$manager-pass.log" 2>&1; then
+                    tail -n 1 "$dir/$manager-pass.log"
+                else
+                    echo error
+                    cat "$dir/$manager-pass.log" >>"$dir/$manager.log"
+                fi
+            done >"$dir/$manager-versions"
+        ) &
+        readers+=($!)
+    done
     (
         while [ ! -e "$stop" ]; do
             linkchecker --no-status --no-warnings "$url" >>"$dir/linkchecker.log" 2>&1 && echo ok || echo error
         done >"$dir/link-passes"
     ) &
-    link_reader=$!
+    readers+=($!)
     node tests/web/reader.js "${url}app/" "$stop" "$old" "$new" >"$dir/reader.log" 2>&1 &
     app_reader=$!
     sleep 10
@@ -65,15 +106,18 @@ if [ "$mode" = in ]; then
     grep -q 'deleted .*\.deb' "$dir/prune.log" || fail "publish.sh --prune left release $old's package"
     sleep 10
     touch "$stop"
-    wait $apt_reader $link_reader
+    wait "${readers[@]}"
     wait $app_reader || fail "the app while publishing: $(grep -v '^reader:' "$dir/reader.log" | head -n 5)"
-    echo "apt: $(wc -l <"$dir/apt-versions") passes: $(sort "$dir/apt-versions" | uniq -c | tr -s ' \n' ' ')"
+    for manager in "${managers[@]}"; do
+        versions=$dir/$manager-versions
+        echo "$manager: $(wc -l <"$versions") passes: $(sort "$versions" | uniq -c | tr -s ' \n' ' ')"
+        ! grep -qvE "^($old|$new)-" "$versions" ||
+            fail "$manager while publishing: $(sort -u "$versions" | tr '\n' ' '), see $dir/$manager.log"
+        [[ $(tail -n 1 "$versions") == "$new-"* ]] || fail "$manager did not end on release $new"
+    done
     echo "linkchecker: $(sort "$dir/link-passes" | uniq -c | tr -s ' \n' ' ')"
     grep '^reader:' "$dir/reader.log"
-    ! grep -qvE "^($old|$new)-" "$dir/apt-versions" ||
-        fail "apt while publishing: $(sort -u "$dir/apt-versions" | tr '\n' ' '), see $dir/apt.log"
-    [[ $(tail -n 1 "$dir/apt-versions") == "$new-"* ]] || fail "apt did not end on release $new"
-    ! grep -q error "$dir/link-passes" || fail "linkchecker while publishing, see $dir/linkchecker.log"
+    ! grep -qi error "$dir/link-passes" || fail "linkchecker while publishing, see $dir/linkchecker.log"
     exit 0
 fi
 
@@ -154,6 +198,8 @@ raise_version() { # FROM NAME MINUTES_AGO: the clone, and its version
     raised=${was%.*}.$((${was##*.} + 1))
     sed -i "s/^project(pathloss VERSION $was/project(pathloss VERSION $raised/" CMakeLists.txt
     sed -i "1s/($was-/($raised-/" packaging/debian/changelog
+    sed -i "s/^Version: .*/Version: $raised/" packaging/pathloss.spec
+    sed -i "s/^pkgver=.*/pkgver=$raised/" packaging/PKGBUILD
     sed -i "s/$was/$raised/g" README.md
     sed -i "0,/^\* /s//* Version $raised ($(date -u +%F))\n\n- A release for the publishing checks.\n\n&/" NEWS
     # A minute apart, in the past (a Release dated later is not valid yet).
@@ -185,10 +231,11 @@ header() { # PATH HEADER: its value, as nginx serves PATH
     curl -fsS -H 'Accept-Encoding: gzip' -o /dev/null -D - "$url$1" | tr -d '\r' |
         sed -n "s/^$2: //Ip"
 }
-for path in "" app/sw.js apt/dists/stable/InRelease; do
+for path in "" app/sw.js apt/dists/stable/InRelease rpm/repodata/repomd.xml pacman/x86_64/pathloss.db; do
     [ "$(header "$path" Cache-Control)" = no-cache ] || fail "nginx.conf: /$path is kept, not asked for anew"
 done
-for path in "releases/$old/pathloss-$old-web.html" "$(cd "$host" && find apt/pool -name '*.deb' | head -n 1)"; do
+for path in "releases/$old/pathloss-$old-web.html" "$(cd "$host" && find apt/pool -name '*.deb' | head -n 1)" \
+    "rpm/pathloss-$old-1.x86_64.rpm" "pacman/x86_64/pathloss-$old-1-x86_64.pkg.tar.zst"; do
     [[ $(header "$path" Cache-Control) == *immutable* ]] || fail "nginx.conf: /$path is not kept"
 done
 [ "$(header "" Content-Encoding)" = gzip ] || fail "nginx.conf: the home is not compressed"

@@ -181,4 +181,16 @@ for bad in changed-byte other-key; do
     [ "$(installed)" = "$version-2" ] || fail "dnf: $bad left $(installed) installed"
 done
 prove "pathloss from dnf, after both" - chroot "$root" /usr/bin/pathloss
+
+# The rpm recipe as a packager has it: from the source tarball, with the
+# tests, and the same files but the links rpm adds for a debugger (its
+# BuildRequires are Fedora's names, so unchecked).
+if rpmbuild -bb --nodeps --define "_topdir $dir/recipe" --define "_sourcedir $dir/sources" \
+    --define "_docdir_fmt %%{NAME}" packaging/pathloss.spec >"$dir/recipe.log" 2>&1; then
+    [ "$(rpm -qpl "$dir/recipe/RPMS/$arch"/*.rpm | grep -v '^/usr/lib/\.build-id')" = \
+        "$(rpm -qpl "dist/$source-1.$arch.rpm" 2>/dev/null)" ] ||
+        fail "the rpm recipe from the source tarball: other files than the release's package"
+else
+    fail "the rpm recipe from the source tarball, see $dir/recipe.log"
+fi
 finish
