@@ -34,7 +34,7 @@ h1 { font-size: 2rem; margin-bottom: 0; }
 pre, code { font-family: ui-monospace, monospace; font-size: 0.9rem; }
 small { font-size: 0.875rem; }
 pre { overflow-x: auto; padding: 0.5rem; border: 1px solid #8888; }
-.hash { overflow-wrap: anywhere; }
+.hash, p code { overflow-wrap: anywhere; }
 ul.downloads { list-style: none; padding: 0; }
 ul.downloads > li { border-top: 1px solid #8888; padding: 0.5rem 0; }
 dl { display: grid; grid-template-columns: max-content 1fr; gap: 0 0.75rem; margin: 0.25rem 0; }
