@@ -156,20 +156,22 @@ other=$(packaging/test-key.sh "$dir/gnupg" "another key")
 at_exit "gpgconf --homedir '$dir/gnupg' --kill gpg-agent"
 machine=$(uname -m) arch=$(pacman_arch "$(uname -m)")
 [ "$machine" != armv7l ] || machine=arm32
+# pacman takes a database only if it is dated later than its own.
 for pkgrel in 2 3; do
-    export SOURCE_DATE_EPOCH=$((SOURCE_DATE_EPOCH + 60))
-    packages $pkgrel "$dir/packages-$pkgrel" "dist/$source-linux-$machine.tar.gz"
+    SOURCE_DATE_EPOCH=$((SOURCE_DATE_EPOCH + 60 * (pkgrel - 1))) \
+        packages $pkgrel "$dir/packages-$pkgrel" "dist/$source-linux-$machine.tar.gz"
 done
+later() { SOURCE_DATE_EPOCH=$((SOURCE_DATE_EPOCH + 60 * $1)) "${@:2}"; }
 cp -R "$dir/packages-2" "$dir/serve/newer"
 cp -R "$dir/packages-3" "$dir/serve/changed-byte"
 cp -R "$dir/packages-3" "$dir/serve/other-key"
-repository "$dir/serve/newer"
-repository "$dir/serve/changed-byte"
+later 1 repository "$dir/serve/newer"
+later 2 repository "$dir/serve/changed-byte"
 printf x | dd of="$dir/serve/changed-byte/$arch/pathloss.db" bs=1 seek=100 conv=notrunc status=none
-GNUPGHOME=$dir/gnupg PATHLOSS_SIGNING_KEY=$other repository "$dir/serve/other-key"
+GNUPGHOME=$dir/gnupg PATHLOSS_SIGNING_KEY=$other later 3 repository "$dir/serve/other-key"
 # Its database signed by the release's key, as if the packages had been.
 for db in db files; do
-    sign --binary "$dir/serve/other-key/$arch/pathloss.$db" "$dir/serve/other-key/$arch/pathloss.$db.sig"
+    later 3 sign --binary "$dir/serve/other-key/$arch/pathloss.$db" "$dir/serve/other-key/$arch/pathloss.$db.sig"
 done
 
 # An empty root, with a keyring that trusts the release's key and the
