@@ -243,7 +243,7 @@ done
 echo "publish-checks: release $new over $old, read all through in a fresh Debian 12 root"
 in_fresh_root bookworm -- "$url" "$old" "$new" >"$dir/root.log" 2>&1 ||
     fail "a Debian 12 root for the publishing checks, see $dir/root.log"
-grep -E '^(apt|linkchecker|reader):' "$dir/root.log" || true
+grep -E "^(apt|dnf|pacman|linkchecker|reader):" "$dir/root.log" || true
 
 # Each refusal leaves the host as it was, to the byte.
 snapshot() { (cd "$host" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
