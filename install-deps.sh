@@ -47,7 +47,7 @@ release="$build build-essential python3 git file dpkg-dev debhelper lintian grof
          g++-mingw-w64-x86-64 g++-mingw-w64-i686 qemu-user wine wine64 wine32:i386
          sbuild uidmap mmdebstrap autopkgtest piuparts libgtest-dev libmpfr-dev gnupg apt-utils xz-utils
          emscripten librsvg2-bin $node chromium firefox-esr webkit2gtk-driver xvfb xauth rsync openssh-client
-         rpm rpmlint createrepo-c dnf dnf-plugins-core pacman-package-manager makepkg fakeroot zstd libarchive-tools"
+         rpm rpmlint createrepo-c dnf zypper pacman-package-manager makepkg fakeroot zstd libarchive-tools"
 # A node from elsewhere (NodeSource's) brings its own npm, which Debian's npm
 # package would conflict with.
 command -v npm >/dev/null || release="$release npm"

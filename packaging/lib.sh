@@ -78,7 +78,8 @@ begin() {
 
 # The project's one address, PATHLOSS_HOME, from which every other derives,
 # and where each thing is published under it. Once published, none of these
-# may change: installed apps and users' apt sources depend on them.
+# may change: installed apps and users' apt, dnf and pacman settings depend
+# on them.
 home_address() { echo "${PATHLOSS_HOME:-https://pathloss.invalid/}"; }
 app_place=app apt_place=apt rpm_place=rpm pacman_place=pacman
 files_place() { echo "releases/$version"; }

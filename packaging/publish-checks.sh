@@ -43,7 +43,7 @@ if [ "$mode" = in ]; then
     mkdir -p "$dir/dnf/repos" "$dir/pacman/root/var/lib/pacman" "$dir/pacman/keyring"
     curl -fsS "${url}rpm/pathloss.repo" >"$dir/dnf/repos/pathloss.repo"
     dnf() {
-        command dnf -y --refresh --disableplugin=local --installroot "$dir/dnf/root" --releasever 1 \
+        command dnf -y --refresh --installroot "$dir/dnf/root" --releasever 1 \
             --forcearch x86_64 --setopt=reposdir="$dir/dnf/repos" --setopt=skip_if_unavailable=False "$@"
     }
     curl -fsS "${url}pacman/pathloss-signing-key.asc" >"$dir/pacman/key.asc"

@@ -16,8 +16,9 @@
 # every transcript and which rpm -V finds whole; a newer release's
 # repository at the same address is an upgrade; one with a changed byte in
 # its index, or with packages another key signed, makes dnf refuse and
-# leaves the program as it was; and dnf downloads and verifies the package
-# of each other processor. What dnf printed is in build/release/rpm/dnf.log.
+# leaves the program as it was; dnf downloads and verifies the package of
+# each other processor; and zypper, in another empty root, installs it too.
+# What dnf and zypper printed is in build/release/rpm/dnf.log.
 #
 # usage: packaging/rpm.sh [--check|--order]   (the interface: packaging/lib.sh)
 # shellcheck source=packaging/lib.sh
@@ -34,7 +35,7 @@ if checking; then
         exit $not_here
     }
     need rpmbuild rpmsign createrepo_c
-    ! proving || need rpmlint dnf rpm python3
+    ! proving || need rpmlint dnf zypper rpm python3
     [ "$(sed -n 's/^Version: *//p' packaging/pathloss.spec)" = "$version" ] ||
         lacks "packaging/pathloss.spec is at version $(sed -n 's/^Version: *//p' packaging/pathloss.spec), the project at $version"
     need_key
@@ -147,9 +148,10 @@ root=$dir/root log=$dir/dnf.log arch=$(rpm --eval '%{_arch}')
 mkdir -p "$root" "$dir/repos"
 sed "s|$(home_address)$rpm_place/|http://127.0.0.1:$port/repo/|" "$dir/serve/first/pathloss.repo" >"$dir/repos/pathloss.repo"
 publish() { ln -sfn "$1" "$dir/serve/repo"; }
-dnf() { # COMMAND...: its output in the log
+dnf() { # COMMAND...: its output in the log; in dnf_root, if set, not root
     echo "### dnf $*" >>"$log"
-    command dnf -y --refresh --disableplugin=local --installroot "$root" --releasever 1 --setopt=reposdir="$dir/repos" "$@" >>"$log" 2>&1
+    command dnf -y --refresh --installroot "${dnf_root:-$root}" --releasever 1 --setopt=reposdir="$dir/repos" \
+        "$@" >>"$log" 2>&1
 }
 installed() { rpm --root "$root" -q --qf '%{VERSION}-%{RELEASE}' pathloss; }
 
@@ -164,12 +166,25 @@ for package in "$dir/serve/first"/*.rpm; do
     # ARMv6 is taken by ARMv7 systems, which are what dnf is asked as.
     [ "$other_arch" != armv6hl ] || other_arch=armv7hl
     rm -rf "$dir/download"
-    if ! dnf --forcearch "$other_arch" download --destdir "$dir/download" pathloss ||
+    if ! dnf_root=$dir/root-$other_arch dnf --forcearch "$other_arch" install --downloadonly \
+        --destdir "$dir/download" pathloss ||
         ! rpmkeys --root "$root" -K "$dir/download/${package##*/}" >>"$log" 2>&1 ||
         ! cmp -s "$dir/download/${package##*/}" "$package"; then
         fail "dnf: the package for $other_arch"
     fi
 done
+
+# openSUSE's zypper, in a root of its own, from pathloss.repo too: it asks
+# a user to trust the key, which here it does by itself.
+zypper() { # COMMAND...: its output in the log
+    echo "### zypper $*" >>"$log"
+    command zypper --non-interactive --root "$dir/zypper-root" "$@" >>"$log" 2>&1
+}
+if zypper addrepo "$dir/repos/pathloss.repo" && zypper --gpg-auto-import-keys refresh && zypper install pathloss; then
+    prove "pathloss from zypper" - chroot "$dir/zypper-root" /usr/bin/pathloss
+else
+    fail "zypper: install"
+fi
 
 publish newer
 dnf --forcearch "$arch" upgrade || fail "dnf: upgrade"
