@@ -166,6 +166,8 @@ for package in "$dir/serve/first"/*.rpm; do
     # ARMv6 is taken by ARMv7 systems, which are what dnf is asked as.
     [ "$other_arch" != armv6hl ] || other_arch=armv7hl
     rm -rf "$dir/download"
+    # Each in an empty root of its own (dnf download is a plugin that Debian
+    # 12 will not install beside zypper).
     if ! dnf_root=$dir/root-$other_arch dnf --forcearch "$other_arch" install --downloadonly \
         --destdir "$dir/download" pathloss ||
         ! rpmkeys --root "$root" -K "$dir/download/${package##*/}" >>"$log" 2>&1 ||
