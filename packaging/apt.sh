@@ -30,10 +30,7 @@ publish_order() {
 }
 begin "$@"
 if checking; then
-    signing || {
-        echo "no PATHLOSS_SIGNING_KEY to sign it with"
-        exit $not_here
-    }
+    only_signing "to sign it with"
     need apt-ftparchive xz dpkg-deb
     ! proving || need mmdebstrap python3
     need_key
@@ -162,8 +159,7 @@ mkdir "$dir/serve"
 tar -C "$dir" -xzf "dist/$source-apt.tar.gz"
 mv "$dir/$source-apt" "$dir/serve/first"
 shipped=$(shipped)
-other=$(packaging/test-key.sh "$dir/gnupg" "another key")
-at_exit "gpgconf --homedir '$dir/gnupg' --kill gpg-agent"
+other_key "$dir/gnupg"
 names=(first newer changed-byte other-key)
 for step in 1 2 3; do
     mkdir "$dir/debs-$step"

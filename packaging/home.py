@@ -64,7 +64,6 @@ def page(title, description, body, up=""):
 """
 
 
-
 def size(name):
     n = os.path.getsize(os.path.join(dist, name))
     return f"{n} B" if n < 1000 else f"{n / 1000:.0f} kB" if n < 1000000 else f"{n / 1000000:.1f} MB"
@@ -76,7 +75,8 @@ def digest(name):
 
 
 def signature(name):
-    return name + ".asc" if name + ".asc" in names else "SHA256SUMS.asc"
+    """Its own signature (gpg's .asc, pacman's .sig), or the sums'."""
+    return next((name + ext for ext in (".asc", ".sig") if name + ext in names), "SHA256SUMS.asc")
 
 
 def facts(name, prefix):
@@ -160,7 +160,6 @@ def history():
             name = f'<a href="releases/{number}/">{name}</a>'
         items.append(f"<h3>{name}</h3>\n<pre lang=\"en\">{html.escape(text)}</pre>")
     return "\n".join(items)
-
 
 
 def repository(name, anchor, heading, text):

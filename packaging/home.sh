@@ -19,10 +19,7 @@ publish_order() {
 }
 begin "$@"
 if checking; then
-    signing || {
-        echo "no PATHLOSS_SIGNING_KEY, whose fingerprint it gives"
-        exit $not_here
-    }
+    only_signing ", whose fingerprint it gives"
     need python3 tar gzip
     need_key
     need_home
@@ -33,11 +30,10 @@ dir=$work/home
 home=$source-home
 # What sums.sh makes after the home, and the home's own tarball.
 later=("$home.tar.gz" BUILDINFO SHA256SUMS SHA256SUMS.asc pathloss-signing-key.asc)
-fingerprint=$(gpg --batch --with-colons --list-keys "$PATHLOSS_SIGNING_KEY" | awk -F: '$1 == "fpr" { print $10; exit }')
 
 rm -rf "$dir"
 mkdir -p "$dir/$home"
-python3 packaging/home.py "$dir/$home" dist "$version" "$fingerprint" "$(home_address)" "${later[@]}"
+python3 packaging/home.py "$dir/$home" dist "$version" "$(fingerprint)" "$(home_address)" "${later[@]}"
 cp web/icon.svg "$dir/$home/"
 chmod -R u=rwX,go=rX "$dir/$home"
 pack "$dir" "$home" "dist/$home.tar.gz"

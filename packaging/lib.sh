@@ -325,9 +325,43 @@ sign() { # [--clear|--binary] FILE OUT
         fail "$(basename "$1"): gpg did not sign it, see $work/sign.log"
 }
 signing() { [ -n "${PATHLOSS_SIGNING_KEY:-}" ]; }
+# For a kind's --check: it is made only with a key, for WHY.
+only_signing() { # WHY
+    signing || {
+        echo "no PATHLOSS_SIGNING_KEY $1"
+        exit $not_here
+    }
+}
+# The signing key's fingerprint, in full.
+fingerprint() {
+    gpg --batch --with-colons --list-keys "$PATHLOSS_SIGNING_KEY" | awk -F: '$1 == "fpr" { print $10; exit }'
+}
+# Another key, for the checks that a signature by it is refused: made in
+# the keyring DIR, its fingerprint in $other, its agent stopped at the end.
+other_key() { # DIR
+    other=$(packaging/test-key.sh "$1" "another key")
+    at_exit "gpgconf --homedir '$1' --kill all"
+}
 
 # The signing key's public half, armoured, as users get it.
 public_key() { gpg --batch --armor --export --export-options export-minimal "$PATHLOSS_SIGNING_KEY"; }
+
+# Sets DIR up as a user of the release's pacman repository would, for ARCH,
+# from its key KEYFILE and its pathloss-pacman.conf LINES: DIR/keyring
+# trusts the key, and DIR/pacman.conf has those lines alone.
+pacman_user() { # DIR KEYFILE LINES ARCH
+    mkdir -p "$1/keyring"
+    {
+        pacman-key --gpgdir "$1/keyring" --init &&
+            pacman-key --gpgdir "$1/keyring" --add "$2" &&
+            pacman-key --gpgdir "$1/keyring" --lsign-key "$PATHLOSS_SIGNING_KEY"
+    } >"$1/keyring.log" 2>&1 || fail "pacman-key: the release's key, see $1/keyring.log"
+    at_exit "gpgconf --homedir '$1/keyring' --kill all"
+    {
+        printf '[options]\nArchitecture = %s\n' "$4"
+        sed -n '/^\[pathloss\]/,$p' "$3"
+    } >"$1/pacman.conf"
+}
 
 # Serves DIR on 127.0.0.1 as a static web host would, until the script
 # ends; the port is in $port.

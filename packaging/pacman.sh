@@ -29,10 +29,7 @@ publish_order() {
 }
 begin "$@"
 if checking; then
-    signing || {
-        echo "no PATHLOSS_SIGNING_KEY to sign them with"
-        exit $not_here
-    }
+    only_signing "to sign them with"
     need makepkg fakeroot repo-add zstd bsdtar setpriv
     ! proving || need pacman pacman-key
     [ "$(sed -n 's/^pkgver=//p' packaging/PKGBUILD)" = "$version" ] ||
@@ -119,13 +116,11 @@ repository() { # DIR
         done
     done
     public_key >"$1/pathloss-signing-key.asc"
-    local fingerprint
-    fingerprint=$(gpg --batch --with-colons --list-keys "$PATHLOSS_SIGNING_KEY" | awk -F: '$1 == "fpr" { print $10; exit }')
     {
         echo "# pathloss's own repository. First trust its key, once:"
         echo "#   curl -O $(home_address)$pacman_place/pathloss-signing-key.asc"
         echo "#   sudo pacman-key --add pathloss-signing-key.asc"
-        echo "#   sudo pacman-key --lsign-key $fingerprint"
+        echo "#   sudo pacman-key --lsign-key $(fingerprint)"
         echo "# then add the lines below to /etc/pacman.conf, and: sudo pacman -Sy pathloss"
         echo "# Each later release comes with sudo pacman -Syu."
         echo "[pathloss]"
@@ -152,8 +147,7 @@ proving || finish
 mkdir "$dir/serve"
 tar -C "$dir/serve" -xzf "dist/$source-pacman.tar.gz"
 mv "$dir/serve/$source-pacman" "$dir/serve/first"
-other=$(packaging/test-key.sh "$dir/gnupg" "another key")
-at_exit "gpgconf --homedir '$dir/gnupg' --kill gpg-agent"
+other_key "$dir/gnupg"
 machine=$(uname -m) arch=$(pacman_arch "$(uname -m)")
 [ "$machine" != armv7l ] || machine=arm32
 # pacman takes a database only if it is dated later than its own.
@@ -178,19 +172,9 @@ done
 # user's lines alone.
 serve "$dir/serve"
 root=$dir/root log=$dir/pacman.log keyring=$dir/keyring
-mkdir -p "$root/var/lib/pacman" "$keyring"
-{
-    pacman-key --gpgdir "$keyring" --init
-    pacman-key --gpgdir "$keyring" --add "$dir/serve/first/pathloss-signing-key.asc"
-    pacman-key --gpgdir "$keyring" --lsign-key "$PATHLOSS_SIGNING_KEY"
-} >"$dir/keyring.log" 2>&1 || fail "pacman-key: the release's key, see $dir/keyring.log"
-at_exit "gpgconf --homedir '$keyring' --kill all"
-{
-    echo "[options]"
-    echo "Architecture = $arch"
-    sed -n '/^\[pathloss\]/,$p' "$dir/serve/first/pathloss-pacman.conf" |
-        sed "s|^Server = .*|Server = http://127.0.0.1:$port/repo/\$arch|"
-} >"$dir/pacman.conf"
+mkdir -p "$root/var/lib/pacman"
+pacman_user "$dir" "$dir/serve/first/pathloss-signing-key.asc" "$dir/serve/first/pathloss-pacman.conf" "$arch"
+sed -i "s|^Server = .*|Server = http://127.0.0.1:$port/repo/\$arch|" "$dir/pacman.conf"
 publish() { ln -sfn "$1" "$dir/serve/repo"; }
 pacman() { # [--arch ARCH] COMMAND...: its output in the log
     local db=$root/var/lib/pacman

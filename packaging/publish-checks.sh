@@ -40,22 +40,15 @@ if [ "$mode" = in ]; then
     rm -f "$root/etc/apt/sources.list" "$root"/etc/apt/sources.list.d/*
     curl -fsS "${url}apt/pathloss.sources" >"$root/etc/apt/sources.list.d/pathloss.sources"
     apt() { chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get -q -y "$@"; }
-    mkdir -p "$dir/dnf/repos" "$dir/pacman/root/var/lib/pacman" "$dir/pacman/keyring"
+    mkdir -p "$dir/dnf/repos" "$dir/pacman/root/var/lib/pacman"
     curl -fsS "${url}rpm/pathloss.repo" >"$dir/dnf/repos/pathloss.repo"
     dnf() {
         command dnf -y --refresh --installroot "$dir/dnf/root" --releasever 1 \
             --forcearch x86_64 --setopt=reposdir="$dir/dnf/repos" --setopt=skip_if_unavailable=False "$@"
     }
     curl -fsS "${url}pacman/pathloss-signing-key.asc" >"$dir/pacman/key.asc"
-    {
-        pacman-key --gpgdir "$dir/pacman/keyring" --init
-        pacman-key --gpgdir "$dir/pacman/keyring" --add "$dir/pacman/key.asc"
-        pacman-key --gpgdir "$dir/pacman/keyring" --lsign-key "$PATHLOSS_SIGNING_KEY"
-    } >"$dir/pacman/keyring.log" 2>&1 || fail "pacman-key: the release's key"
-    {
-        printf '[options]\nArchitecture = x86_64\n'
-        curl -fsS "${url}pacman/pathloss-pacman.conf" | sed -n '/^\[pathloss\]/,$p'
-    } >"$dir/pacman/pacman.conf"
+    curl -fsS "${url}pacman/pathloss-pacman.conf" >"$dir/pacman/lines"
+    pacman_user "$dir/pacman" "$dir/pacman/key.asc" "$dir/pacman/lines" x86_64
     pacman() {
         command pacman --noconfirm --config "$dir/pacman/pacman.conf" --root "$dir/pacman/root" \
             --dbpath "$dir/pacman/root/var/lib/pacman" --cachedir "$dir/pacman/cache" --gpgdir "$dir/pacman/keyring" \
@@ -72,7 +65,6 @@ if [ "$mode" = in ]; then
     for manager in "${managers[@]}"; do
         pass "$manager" >"$dir/$manager.log" 2>&1 || fail "$manager: install from release $old"
     done
-    at_exit "gpgconf --homedir '$dir/pacman/keyring' --kill all"
 
     rm -f "$stop"
     readers=()
@@ -247,8 +239,7 @@ grep -E "^(apt|dnf|pacman|linkchecker|reader):" "$dir/root.log" || true
 
 # Each refusal leaves the host as it was, to the byte.
 snapshot() { (cd "$host" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
-other=$(packaging/test-key.sh "$dir/other" "another key")
-at_exit "gpgconf --homedir '$dir/other' --kill gpg-agent"
+other_key "$dir/other"
 resum() { # DIST: its sums made again, signed with PATHLOSS_SIGNING_KEY
     (cd "$1" && rm SHA256SUMS SHA256SUMS.asc && sha256sum -- * >"$dir/sums" && mv "$dir/sums" SHA256SUMS)
     sign "$1/SHA256SUMS" "$1/SHA256SUMS.asc"

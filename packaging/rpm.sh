@@ -30,10 +30,7 @@ publish_order() {
 }
 begin "$@"
 if checking; then
-    signing || {
-        echo "no PATHLOSS_SIGNING_KEY to sign them with"
-        exit $not_here
-    }
+    only_signing "to sign them with"
     need rpmbuild rpmsign createrepo_c
     ! proving || need rpmlint dnf zypper rpm python3
     [ "$(sed -n 's/^Version: *//p' packaging/pathloss.spec)" = "$version" ] ||
@@ -53,11 +50,11 @@ rpm_arch() {
     esac
 }
 
-# Builds into OUT the .rpm of each static TARBALL with the rpm recipe SPEC,
+# Builds into OUT the .rpm of each static TARBALL with the rpm recipe in RECIPE,
 # signed by PATHLOSS_SIGNING_KEY: as Debian's rpm would build any package,
 # but by no one, nowhere, at the commit's time.
-packages() { # SPEC OUT TARBALL...
-    local spec=$1 out=$2 tarball platform arch
+packages() { # RECIPE OUT TARBALL...
+    local recipe=$1 out=$2 tarball platform arch
     shift 2
     mkdir -p "$out"
     for tarball; do
@@ -70,7 +67,7 @@ packages() { # SPEC OUT TARBALL...
             --define "packager pathloss developers <pathloss@pathloss.invalid>" --define "_buildhost pathloss" \
             --define "_docdir_fmt %%{NAME}" --define "_build_id_links none" \
             --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1" \
-            "$spec" >>"$dir/rpmbuild.log" 2>&1
+            "$recipe" >>"$dir/rpmbuild.log" 2>&1
         mv "$dir/top/RPMS/$arch"/*.rpm "$out/"
     done
     # rpmsign hands gpg's work to sign: the command's second word is the
@@ -125,8 +122,7 @@ grep -q ' 0 errors, 0 warnings' <<<"$tags" || fail "rpmlint: $(grep -E ': [EW]: 
 mkdir "$dir/serve"
 tar -C "$dir/serve" -xzf "dist/$source-rpm.tar.gz"
 mv "$dir/serve/$source-rpm" "$dir/serve/first"
-other=$(packaging/test-key.sh "$dir/gnupg" "another key")
-at_exit "gpgconf --homedir '$dir/gnupg' --kill gpg-agent"
+other_key "$dir/gnupg"
 names=(first newer changed-byte other-key)
 for step in 1 2 3; do
     sed "s/^Release: .*/Release: $((step + 1))/" packaging/pathloss.spec >"$dir/release-$((step + 1)).spec"

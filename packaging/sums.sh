@@ -53,8 +53,7 @@ proving || finish
 # Each signed file, with a copy that has one byte changed; the release's
 # key as users get it and as gpgv wants it; and another key.
 mkdir "$dir/signatures"
-other=$(packaging/test-key.sh "$dir/gnupg" "another key")
-at_exit "gpgconf --homedir '$dir/gnupg' --kill gpg-agent"
+other_key "$dir/gnupg"
 for signature in dist/*.asc; do
     file=$(basename "$signature" .asc)
     [ -e "dist/$file" ] || continue
